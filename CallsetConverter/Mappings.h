@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "CallsetConverter/Models/JsonDict.h"
+
+namespace callset_converter {
+
+// The mapping tables: gene rules, phenotype terms and genotype terms, each
+// one JSON object stored as "<identifier>.json". The defaults are embedded
+// in the library at build time. An override directory replaces them all:
+// set by the host through set_mappings_dir, else taken from the environment
+// variable CALLSET_CONVERTER_MAPPINGS_DIR. In an override directory a
+// missing table is an error, never a silent fall-back to the default.
+
+inline constexpr const char* MAPPINGS_DIR_VARIABLE = "CALLSET_CONVERTER_MAPPINGS_DIR";
+
+// Sets (or, with nothing, clears) the host's override directory.
+void set_mappings_dir(std::optional<std::string> directory);
+
+// The override directory in effect, if any.
+std::optional<std::string> mappings_dir();
+
+// The whole table for `identifier`. Errors: FileNotFoundError "File not
+// found: <path>" for a missing table; InvalidArgumentError "<path> is not
+// valid JSON: ..." for malformed JSON; InvalidArgumentError naming the path
+// when the root is not an object.
+JsonDict load_mapping(const std::string& identifier);
+
+}  // namespace callset_converter

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace callset_converter {
+
+// What one caller said about one gene, in the caller's own vocabulary.
+// Readers copy the caller's words into it; only the normaliser translates.
+struct CallerStatement {
+  std::string gene;
+  std::optional<std::string> diplotype;
+  std::vector<std::string> haplotypes;
+  std::vector<std::string> phenotypes;
+  std::optional<std::string> source;
+  std::optional<std::string> phenotype_source;
+  std::optional<std::string> activity_score;
+
+  // Throws InvalidArgumentError "gene symbol is required" when `gene` is
+  // absent or empty. Every other value is stored exactly as given.
+  explicit CallerStatement(std::optional<std::string> gene, std::optional<std::string> diplotype = std::nullopt,
+                           std::vector<std::string> haplotypes = {}, std::vector<std::string> phenotypes = {},
+                           std::optional<std::string> source = std::nullopt,
+                           std::optional<std::string> phenotype_source = std::nullopt,
+                           std::optional<std::string> activity_score = std::nullopt);
+
+  // "CallerStatement(gene='CYP2D6', diplotype='*1/*4', phenotypes=[...],
+  // source=..., phenotype_source=...)" with every value a quoted literal.
+  std::string repr() const;
+
+  bool operator==(const CallerStatement&) const = default;
+};
+
+}  // namespace callset_converter

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "CallsetConverter/Models/CallerStatement.h"
+#include "CallsetConverter/Models/JsonDict.h"
+
+namespace callset_converter {
+
+// The abstract reader: one object per input file, turning that file into
+// caller statements in the caller's own vocabulary. Readers select (the
+// first of several candidates, non-blank entries) but never translate.
+//
+// Each reader class has one fixed caller identifier: the class constant
+// `source_name`, also reachable through any reader object as
+// reader_source_name().
+class ICallReader {
+ public:
+  static constexpr const char* source_name = "unknown";
+
+  // The path exactly as given; used to open the file and in messages.
+  const std::string file_path;
+
+  // Checks, in order and without opening anything: an absent or empty path
+  // raises InvalidArgumentError "file_path cannot be empty"; a path where
+  // nothing exists raises FileNotFoundError "File not found: <path>" (any
+  // existing entry passes, a directory included).
+  explicit ICallReader(const std::optional<std::string>& file_path);
+  virtual ~ICallReader();
+
+  ICallReader(const ICallReader&) = delete;
+  ICallReader& operator=(const ICallReader&) = delete;
+
+  // The statements of the file, read afresh on every call.
+  virtual std::vector<CallerStatement> parse() const = 0;
+
+  // The class's source_name, through the object.
+  virtual std::string reader_source_name() const;
+
+  // The file as one JSON document, whatever its root. File-system failures
+  // and undecodable bytes pass unchanged; invalid JSON (a leading byte-order
+  // mark included) raises InvalidArgumentError "<path> is not valid JSON:
+  // <parser description>" with the parser's error nested as its cause.
+  JsonDict _load_json() const;
+
+  // One WARNING record "Skipping <gene>: <reason>".
+  static void _log_skip(const std::string& gene, const std::string& reason);
+};
+
+}  // namespace callset_converter

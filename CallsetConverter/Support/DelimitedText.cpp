@@ -1,0 +1,164 @@
+#include "CallsetConverter/Support/DelimitedText.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "CallsetConverter/Support/Errors.h"
+#include "CallsetConverter/Support/Files.h"
+#include "CallsetConverter/Support/Text.h"
+
+namespace callset_converter {
+
+DelimitedTextReader::DelimitedTextReader(std::string_view text, CsvDialect dialect)
+    : text_(text), dialect_(dialect) {}
+
+std::optional<TextRow> DelimitedTextReader::next_row() {
+  if (pos_ >= text_.size()) return std::nullopt;
+  enum class State { StartField, InField, InQuoted, QuoteInQuoted };
+  TextRow row;
+  std::string cell;
+  State state = State::StartField;
+  bool row_started = false;
+  const auto end_line = [&](std::size_t at) {
+    // Consumes the line break at `at` (CR LF counts as one).
+    pos_ = at + 1;
+    if (text_[at] == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+  };
+  std::size_t i = pos_;
+  for (; i < text_.size(); ++i) {
+    const char c = text_[i];
+    const bool line_break = c == '\n' || c == '\r';
+    switch (state) {
+      case State::StartField:
+        if (line_break) {
+          if (row_started) row.push_back(std::move(cell));
+          end_line(i);
+          return row;
+        }
+        row_started = true;
+        if (c == dialect_.quotechar) {
+          state = State::InQuoted;
+        } else if (c == ' ' && dialect_.skip_initial_space) {
+          // spaces after a separator are not part of the cell
+        } else if (c == dialect_.delimiter) {
+          row.push_back(std::move(cell));
+          cell.clear();
+        } else {
+          cell += c;
+          state = State::InField;
+        }
+        break;
+      case State::InField:
+        if (line_break) {
+          row.push_back(std::move(cell));
+          end_line(i);
+          return row;
+        }
+        if (c == dialect_.delimiter) {
+          row.push_back(std::move(cell));
+          cell.clear();
+          state = State::StartField;
+        } else {
+          cell += c;
+        }
+        break;
+      case State::InQuoted:
+        if (c == dialect_.quotechar) {
+          state = State::QuoteInQuoted;
+        } else {
+          cell += c;
+        }
+        break;
+      case State::QuoteInQuoted:
+        if (c == dialect_.quotechar) {
+          cell += c;
+          state = State::InQuoted;
+        } else if (c == dialect_.delimiter) {
+          row.push_back(std::move(cell));
+          cell.clear();
+          state = State::StartField;
+        } else if (line_break) {
+          row.push_back(std::move(cell));
+          end_line(i);
+          return row;
+        } else {
+          cell += c;
+          state = State::InField;
+        }
+        break;
+    }
+  }
+  // End of text without a line break: the pending cell closes the row.
+  pos_ = text_.size();
+  if (row_started) row.push_back(std::move(cell));
+  return row;
+}
+
+std::vector<TextRow> read_delimited_rows(std::string_view text, CsvDialect dialect) {
+  std::vector<TextRow> rows;
+  DelimitedTextReader reader(text, dialect);
+  while (auto row = reader.next_row()) rows.push_back(std::move(*row));
+  return rows;
+}
+
+std::vector<TextRow> read_delimited_file(const std::string& path, CsvDialect dialect) {
+  const std::string text = read_text_file(path, /*skip_bom=*/true);
+  return read_delimited_rows(text, dialect);
+}
+
+TextRow read_first_row(const std::string& path, CsvDialect dialect) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOENT) throw FileNotFoundError("File not found: " + path);
+    throw IoError("Cannot open " + path + ": " + std::strerror(error));
+  }
+  std::string bytes;
+  std::string buffer(8192, '\0');
+  bool at_end = false;
+  try {
+    for (;;) {
+      // A row is complete once a line break follows it outside quotes; read
+      // more until the reader stops before the end of what was read.
+      if (!bytes.empty()) {
+        std::string_view view(bytes);
+        if (view.starts_with("\xEF\xBB\xBF")) view.remove_prefix(3);
+        DelimitedTextReader reader(view, dialect);
+        auto row = reader.next_row();
+        if (at_end || (row && reader.position() < view.size())) {
+          const std::size_t consumed = reader.position() + (bytes.size() - view.size());
+          // The bytes of the row may end in the middle of a character that
+          // the next read would complete; only check what the row used.
+          require_utf8(std::string_view(bytes).substr(0, consumed), path);
+          ::close(fd);
+          return row.value_or(TextRow{});
+        }
+      }
+      if (at_end) {
+        ::close(fd);
+        return TextRow{};
+      }
+      // Each read at least doubles what is held, so a long first row is
+      // scanned a bounded number of times.
+      if (buffer.size() < bytes.size()) buffer.resize(bytes.size());
+      const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        throw IoError("Cannot read " + path + ": " + std::strerror(errno));
+      }
+      if (got == 0) {
+        at_end = true;
+      } else {
+        bytes.append(buffer.data(), static_cast<std::size_t>(got));
+      }
+    }
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+}
+
+}  // namespace callset_converter

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace callset_converter {
+
+// How a delimited table is written: the cell separator, the quote character
+// and whether spaces right after a separator are skipped.
+struct CsvDialect {
+  char delimiter = ',';
+  char quotechar = '"';
+  bool skip_initial_space = false;
+};
+
+inline constexpr CsvDialect kTabSeparated{'\t', '"', false};
+
+using TextRow = std::vector<std::string>;
+
+// Reads rows of delimited text, one at a time, from UTF-8 text that is
+// already decoded. Rows end at LF, CR or CR LF. A cell that begins with the
+// quote character is quoted: it runs to the next quote that is not doubled,
+// a doubled quote stands for one quote, and separators and line breaks
+// inside belong to the cell; text after the closing quote is kept. An empty
+// line is a row without cells. Text that ends inside a quoted cell ends that
+// cell and its row.
+class DelimitedTextReader {
+ public:
+  DelimitedTextReader(std::string_view text, CsvDialect dialect);
+
+  // The next row, or nothing at the end of the text.
+  std::optional<TextRow> next_row();
+  // Offset of the first byte not yet read.
+  std::size_t position() const { return pos_; }
+
+ private:
+  std::string_view text_;
+  CsvDialect dialect_;
+  std::size_t pos_ = 0;
+};
+
+// Every row of `text`.
+std::vector<TextRow> read_delimited_rows(std::string_view text, CsvDialect dialect);
+
+// Reads `path` as UTF-8 text with a leading byte-order mark skipped and
+// returns its rows. TextDecodeError for bytes that are not UTF-8; IoError
+// when the file cannot be read.
+std::vector<TextRow> read_delimited_file(const std::string& path, CsvDialect dialect);
+
+// The first row of `path` (an empty row for an empty file), reading only as
+// much of the file as that row needs. The bytes read must be UTF-8
+// (TextDecodeError) and a leading byte-order mark is removed.
+TextRow read_first_row(const std::string& path, CsvDialect dialect);
+
+}  // namespace callset_converter

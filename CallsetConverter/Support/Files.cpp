@@ -1,0 +1,121 @@
+#include "CallsetConverter/Support/Files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "CallsetConverter/Support/Errors.h"
+#include "CallsetConverter/Support/Text.h"
+
+namespace callset_converter {
+
+namespace {
+
+std::string describe_errno(const std::string& action, const std::string& path, int error) {
+  return "Cannot " + action + " " + path + ": " + std::strerror(error);
+}
+
+// Closes a descriptor when the operation that opened it returns or fails.
+struct FdGuard {
+  int fd;
+  ~FdGuard() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+std::string read_file_bytes(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOENT) throw FileNotFoundError("File not found: " + path);
+    throw IoError(describe_errno("open", path, error));
+  }
+  FdGuard guard{fd};
+  std::string content;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    content.reserve(static_cast<std::size_t>(info.st_size));
+  }
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw IoError(describe_errno("read", path, errno));
+    }
+    if (got == 0) break;
+    content.append(buffer.data(), static_cast<std::size_t>(got));
+  }
+  return content;
+}
+
+std::string read_text_file(const std::string& path, bool skip_bom) {
+  std::string text = read_file_bytes(path);
+  require_utf8(text, path);
+  if (skip_bom && text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+  return text;
+}
+
+bool path_exists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0;
+}
+
+bool is_directory(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool is_regular_file(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string join_path(const std::string& directory, const std::string& name) {
+  if (name.starts_with('/')) return name;
+  if (directory.empty() || directory.ends_with('/')) return directory + name;
+  return directory + "/" + name;
+}
+
+std::string base_name(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+void write_file_atomically(const std::string& path, std::string_view content) {
+  std::string temp = path + ".tmp-XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) throw IoError(describe_errno("write", path, errno));
+  const auto fail = [&](int error) {
+    ::unlink(temp.c_str());
+    throw IoError(describe_errno("write", path, error));
+  };
+  {
+    FdGuard guard{fd};
+    std::size_t done = 0;
+    while (done < content.size()) {
+      const ssize_t put = ::write(fd, content.data() + done, content.size() - done);
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        fail(errno);
+      }
+      done += static_cast<std::size_t>(put);
+    }
+    // A new file gets the permissions an ordinary created file would get.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (::fchmod(fd, 0666 & ~mask) != 0) fail(errno);
+    guard.fd = -1;
+    if (::close(fd) != 0) fail(errno);
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) fail(errno);
+}
+
+}  // namespace callset_converter

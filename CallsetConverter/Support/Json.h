@@ -1,0 +1,53 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "CallsetConverter/Models/JsonDict.h"
+
+namespace callset_converter {
+
+// Blank: absent (a null pointer), null, false, a number equal to zero, the
+// empty string, an empty array or an empty object. Text is not trimmed.
+bool is_blank(const JsonDict* value);
+bool is_blank(const JsonDict& value);
+inline bool is_truthy(const JsonDict* value) { return !is_blank(value); }
+
+// The member `key` of `object`, or nullptr when `object` is not an object or
+// has no such member.
+const JsonDict* find_member(const JsonDict& object, std::string_view key);
+
+// The kind name of a JSON value as messages write it: "dict", "list", "str",
+// "int", "float", "bool" or "NoneType".
+std::string kind_name(const JsonDict& value);
+
+// The shortest decimal text that reads back as the same double, always with
+// a fraction part or an exponent: 2.0, 1.5, 100.0, 1e-05, 1e+16.
+std::string float_text(double value);
+
+// Text form of a scalar: a string unchanged, an integer as its digits, any
+// other number as float_text, true and false as "True" and "False", null as
+// nothing. Arrays and objects give their compact JSON text.
+std::optional<std::string> scalar_text(const JsonDict& value);
+
+// The two JSON text forms the system writes. Both are pure ASCII (non-ASCII
+// characters as lower-case \u escapes, surrogate pairs beyond U+FFFF), keep
+// member order and end without a line break.
+enum class JsonStyle {
+  Indented,  // four spaces per level, one element or member per line
+  Compact,   // one line, ", " and ": " separators
+};
+std::string to_json_text(const JsonDict& value, JsonStyle style);
+
+// Parses `text` as one JSON document. A leading byte-order mark is not
+// skipped: it makes the document invalid. Invalid JSON raises
+// InvalidArgumentError "<origin> is not valid JSON: <parser description>",
+// with the parser's error nested as its cause.
+JsonDict parse_json_document(std::string_view text, const std::string& origin);
+
+// Reads `path` (file-system failures raise IoError), requires UTF-8
+// (TextDecodeError) and parses it with parse_json_document.
+JsonDict load_json_file(const std::string& path);
+
+}  // namespace callset_converter

@@ -1,0 +1,115 @@
+#include "CallsetConverter/Support/Log.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "CallsetConverter/Support/Text.h"
+
+namespace callset_converter {
+
+const char* level_name(LogLevel level) {
+  switch (level) {
+    case LogLevel::DEBUG:
+      return "DEBUG";
+    case LogLevel::INFO:
+      return "INFO";
+    case LogLevel::WARNING:
+      return "WARNING";
+    case LogLevel::ERROR:
+      return "ERROR";
+    case LogLevel::CRITICAL:
+      return "CRITICAL";
+    case LogLevel::NOTSET:
+      break;
+  }
+  return "NOTSET";
+}
+
+LogArg::LogArg(std::string_view text) : kind_(Kind::Text), text_(text) {}
+LogArg::LogArg(const char* text) : kind_(Kind::Text), text_(text) {}
+LogArg::LogArg(const std::string& text) : kind_(Kind::Text), text_(text) {}
+LogArg::LogArg(const std::optional<std::string>& text)
+    : kind_(text ? Kind::Text : Kind::None), text_(text.value_or(std::string())) {}
+LogArg::LogArg(const std::vector<std::string>& items) : kind_(Kind::List), items_(items) {}
+
+std::string LogArg::as_text() const {
+  switch (kind_) {
+    case Kind::Text:
+      return text_;
+    case Kind::None:
+      return "None";
+    case Kind::Number:
+      return std::to_string(number_);
+    case Kind::List:
+      return quoted_literal(items_);
+  }
+  return {};
+}
+
+std::string LogArg::as_literal() const {
+  switch (kind_) {
+    case Kind::Text:
+      return quoted_literal(std::string_view(text_));
+    case Kind::None:
+      return "None";
+    case Kind::Number:
+      return std::to_string(number_);
+    case Kind::List:
+      return quoted_literal(items_);
+  }
+  return {};
+}
+
+std::string LogArg::as_decimal() const {
+  if (kind_ == Kind::Number) return std::to_string(number_);
+  return as_text();
+}
+
+std::string fill_template(std::string_view format, const std::vector<LogArg>& args) {
+  std::string out;
+  out.reserve(format.size() + 32);
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    const char c = format[i];
+    if (c != '%' || i + 1 >= format.size()) {
+      out += c;
+      continue;
+    }
+    const char spec = format[i + 1];
+    if (spec == '%') {
+      out += '%';
+      ++i;
+    } else if ((spec == 's' || spec == 'd' || spec == 'r') && next < args.size()) {
+      const LogArg& arg = args[next++];
+      out += spec == 's' ? arg.as_text() : spec == 'd' ? arg.as_decimal() : arg.as_literal();
+      ++i;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+Logger& Logger::instance() {
+  static Logger logger;
+  return logger;
+}
+
+void Logger::set_level(LogLevel level) { level_ = level; }
+LogLevel Logger::level() const { return level_; }
+bool Logger::enabled(LogLevel level) const { return static_cast<int>(level) >= static_cast<int>(level_); }
+void Logger::set_handler(LogHandler handler) { handler_ = std::move(handler); }
+const LogHandler& Logger::handler() const { return handler_; }
+
+void Logger::emit(const LogRecord& record) {
+  if (handler_) {
+    handler_(record);
+    return;
+  }
+  if (static_cast<int>(record.level) >= static_cast<int>(LogLevel::WARNING)) {
+    std::fwrite(record.message.data(), 1, record.message.size(), stderr);
+    std::fputc('\n', stderr);
+  }
+}
+
+}  // namespace callset_converter

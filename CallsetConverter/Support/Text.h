@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace callset_converter {
+
+// Text is held as UTF-8 in std::string throughout the system.
+
+// Offset of the first byte that does not belong to a well-formed UTF-8
+// sequence, or nothing when the whole text is valid UTF-8.
+std::optional<std::size_t> find_invalid_utf8(std::string_view bytes);
+
+// Throws TextDecodeError naming `origin` and the offending byte when `bytes`
+// is not valid UTF-8.
+void require_utf8(std::string_view bytes, std::string_view origin);
+
+// Removes surrounding whitespace. Whitespace is Unicode whitespace (the
+// characters with a whitespace bidirectional class or the space-separator
+// category), so a non-breaking space pasted from a spreadsheet is trimmed.
+std::string trim(std::string_view text);
+
+// Unicode-aware case mapping (full mappings, root locale).
+std::string to_lower(std::string_view text);
+std::string to_upper(std::string_view text);
+
+bool starts_with(std::string_view text, std::string_view prefix);
+bool ends_with(std::string_view text, std::string_view suffix);
+std::string join(const std::vector<std::string>& items, std::string_view separator);
+
+// The quoted literal: text between single quotes (double quotes when the
+// text holds a single quote and no double quote), with backslash escapes for
+// the backslash, the enclosing quote, tab, line feed and carriage return,
+// and hexadecimal escapes for every other non-printable character. Printable
+// non-ASCII characters are kept as they are.
+std::string quoted_literal(std::string_view text);
+// An absent value is written as None.
+std::string quoted_literal(const std::optional<std::string>& text);
+// A list is written as "[" + the items' literals joined by ", " + "]".
+std::string quoted_literal(const std::vector<std::string>& items);
+
+// An absent value as None, any other text unchanged (the %s rendering).
+std::string text_or_none(const std::optional<std::string>& text);
+
+}  // namespace callset_converter
