@@ -219,6 +219,9 @@ std::string quoted_literal(std::string_view text) {
   return out;
 }
 
+std::string quoted_literal(const std::string& text) { return quoted_literal(std::string_view(text)); }
+std::string quoted_literal(const char* text) { return quoted_literal(std::string_view(text)); }
+
 std::string quoted_literal(const std::optional<std::string>& text) {
   return text ? quoted_literal(std::string_view(*text)) : std::string("None");
 }

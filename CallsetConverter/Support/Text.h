@@ -37,6 +37,8 @@ std::string join(const std::vector<std::string>& items, std::string_view separat
 // and hexadecimal escapes for every other non-printable character. Printable
 // non-ASCII characters are kept as they are.
 std::string quoted_literal(std::string_view text);
+std::string quoted_literal(const std::string& text);
+std::string quoted_literal(const char* text);
 // An absent value is written as None.
 std::string quoted_literal(const std::optional<std::string>& text);
 // A list is written as "[" + the items' literals joined by ", " + "]".
