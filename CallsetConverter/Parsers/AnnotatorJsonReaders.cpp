@@ -1,34 +1,176 @@
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "CallsetConverter/Support/Errors.h"
+#include "CallsetConverter/Support/Json.h"
+#include "CallsetConverter/Support/Log.h"
+#include "CallsetConverter/Support/Text.h"
 
 namespace callset_converter {
 
-std::vector<CallerStatement> PharmcatPhenotypeJsonParser::parse() const { return {}; }
+namespace {
+
+// A member that PharmCAT writes as text: nothing when absent or null. Any
+// other kind means the document is not shaped as PharmCAT writes it.
+std::optional<std::string> text_member(const JsonDict& object, std::string_view key, const std::string& where) {
+  const JsonDict* value = find_member(object, key);
+  if (value == nullptr || value->is_null()) return std::nullopt;
+  if (!value->is_string()) {
+    throw MalformedStructureError(where + ": \"" + std::string(key) + "\" is " + kind_name(*value) +
+                                  ", expected text");
+  }
+  return value->get<std::string>();
+}
+
+// As text_member, for members where a blank value counts as missing.
+std::optional<std::string> nonblank_text_member(const JsonDict& object, std::string_view key,
+                                                const std::string& where) {
+  const JsonDict* value = find_member(object, key);
+  if (is_blank(value)) return std::nullopt;
+  return text_member(object, key, where);
+}
+
+std::vector<std::string> haplotype_names(const JsonDict& diplotype, const std::string& where) {
+  std::vector<std::string> names;
+  for (const char* key : {"allele1", "allele2"}) {
+    const JsonDict* allele = find_member(diplotype, key);
+    if (allele == nullptr || !allele->is_object()) continue;
+    if (auto name = nonblank_text_member(*allele, "name", where + " " + key)) names.push_back(std::move(*name));
+  }
+  return names;
+}
+
+}  // namespace
+
+std::vector<CallerStatement> PharmcatPhenotypeJsonParser::parse() const {
+  const JsonDict root = _load_json();
+  const JsonDict& container = _extract_genes_by_source(root);
+  std::vector<CallerStatement> statements;
+  const auto add = [&](const JsonDict& gene_report, const std::optional<std::string>& phenotype_source) {
+    if (auto statement = _to_caller_statement(gene_report, phenotype_source)) {
+      statements.push_back(std::move(*statement));
+    }
+  };
+  for (const auto& [name, value] : container.items()) {
+    if (_is_gene_report(value)) {
+      // Keyed by gene symbol: the member names no phenotype source.
+      add(value, std::nullopt);
+      continue;
+    }
+    const std::optional<std::string> phenotype_source = name;
+    for (const JsonDict* gene_report : _iterate_genes(phenotype_source, value)) add(*gene_report, phenotype_source);
+  }
+  return statements;
+}
 
 std::string PharmcatPhenotypeJsonParser::reader_source_name() const { return source_name; }
 
 const JsonDict& PharmcatPhenotypeJsonParser::_extract_genes_by_source(const JsonDict& root) const {
-  throw InvalidArgumentError(file_path + ": no gene reports found");
-  return root;
+  if (!root.is_object()) throw InvalidArgumentError(file_path + ": expected a JSON object at the root");
+  for (const char* key : _root_keys) {
+    const JsonDict* container = find_member(root, key);
+    if (container != nullptr && container->is_object()) return *container;
+  }
+  if (const JsonDict* report = find_member(root, "report")) {
+    const JsonDict* container = find_member(*report, "genes");
+    if (container != nullptr && container->is_object()) return *container;
+  }
+  std::vector<std::string> keys;
+  for (const auto& member : root.items()) keys.push_back(member.key());
+  std::sort(keys.begin(), keys.end());
+  throw InvalidArgumentError(file_path + ": no gene reports found (top-level keys: " + join(keys, ", ") + ")");
 }
 
-std::vector<const JsonDict*> PharmcatPhenotypeJsonParser::_iterate_genes(const std::optional<std::string>&,
-                                                                          const JsonDict&) const {
-  return {};
+bool PharmcatPhenotypeJsonParser::_is_gene_report(const JsonDict& member_value) {
+  return find_member(member_value, "geneSymbol") != nullptr;
+}
+
+std::vector<const JsonDict*> PharmcatPhenotypeJsonParser::_iterate_genes(
+    const std::optional<std::string>& phenotype_source, const JsonDict& genes) const {
+  if (!genes.is_object() && !genes.is_array()) {
+    log_warning("Unsupported gene container for source %s: %s", phenotype_source, kind_name(genes));
+    return {};
+  }
+  std::vector<const JsonDict*> reports;
+  for (const JsonDict& candidate : genes) {
+    if (candidate.is_object()) reports.push_back(&candidate);
+  }
+  return reports;
 }
 
 std::optional<CallerStatement> PharmcatPhenotypeJsonParser::_to_caller_statement(
-    const JsonDict&, const std::optional<std::string>&) const {
-  return std::nullopt;
+    const JsonDict& gene_report, const std::optional<std::string>& phenotype_source) const {
+  const std::optional<std::string> gene =
+      nonblank_text_member(gene_report, "geneSymbol", file_path + ": gene report");
+  if (!gene) {
+    log_warning("Gene report without geneSymbol in %s", file_path);
+    return std::nullopt;
+  }
+  const std::string where = file_path + ": " + *gene;
+  const JsonDict* diplotypes = find_member(gene_report, "sourceDiplotypes");
+  if (is_blank(diplotypes)) {
+    _log_skip(*gene, "no sourceDiplotypes for source " + text_or_none(phenotype_source));
+    return std::nullopt;
+  }
+  if (!diplotypes->is_array()) {
+    throw MalformedStructureError(where + ": \"sourceDiplotypes\" is " + kind_name(*diplotypes) +
+                                  ", expected a list");
+  }
+  if (diplotypes->size() > 1) {
+    log_warning("%s has %d source diplotypes for %s; using the first", *gene, diplotypes->size(), phenotype_source);
+  }
+  const JsonDict& diplotype = diplotypes->front();
+  if (!diplotype.is_object()) {
+    throw MalformedStructureError(where + ": the first of \"sourceDiplotypes\" is " + kind_name(diplotype) +
+                                  ", expected a dict");
+  }
+  const std::string diplotype_where = where + " source diplotype";
+
+  std::vector<std::string> phenotypes;
+  const JsonDict* phenotype_list = find_member(diplotype, "phenotypes");
+  if (!is_blank(phenotype_list)) {
+    if (!phenotype_list->is_array()) {
+      throw MalformedStructureError(diplotype_where + ": \"phenotypes\" is " + kind_name(*phenotype_list) +
+                                    ", expected a list");
+    }
+    for (const JsonDict& phenotype : *phenotype_list) {
+      if (is_blank(phenotype)) continue;
+      if (!phenotype.is_string()) {
+        throw MalformedStructureError(diplotype_where + ": an entry of \"phenotypes\" is " + kind_name(phenotype) +
+                                      ", expected text");
+      }
+      phenotypes.push_back(phenotype.get<std::string>());
+    }
+  }
+
+  std::optional<std::string> own_source = nonblank_text_member(gene_report, "phenotypeSource", where);
+  const JsonDict* activity = find_member(diplotype, "activityScore");
+  return CallerStatement(*gene, text_member(diplotype, "label", diplotype_where),
+                         haplotype_names(diplotype, diplotype_where), std::move(phenotypes), reader_source_name(),
+                         own_source ? std::move(own_source) : phenotype_source,
+                         activity == nullptr ? std::nullopt : _as_text(*activity));
 }
 
-std::vector<std::string> PharmcatPhenotypeJsonParser::_haplotype_names(const JsonDict&) { return {}; }
+std::vector<std::string> PharmcatPhenotypeJsonParser::_haplotype_names(const JsonDict& diplotype) {
+  return haplotype_names(diplotype, "diplotype");
+}
 
-std::optional<std::string> PharmcatPhenotypeJsonParser::_as_text(const JsonDict&) { return std::nullopt; }
+std::optional<std::string> PharmcatPhenotypeJsonParser::_as_text(const JsonDict& value) { return scalar_text(value); }
 
 std::string PharmcatReportJsonParser::reader_source_name() const { return source_name; }
 
-JsonDict PharmcatReportJsonParser::read_versions() const { return JsonDict::object(); }
+JsonDict PharmcatReportJsonParser::read_versions() const {
+  JsonDict root = _load_json();
+  if (!root.is_object()) throw MalformedStructureError(file_path + ": expected a JSON object at the root");
+  JsonDict versions = JsonDict::object();
+  for (const char* key : {"pharmcatVersion", "dataVersion", "title", "timestamp"}) {
+    const auto found = root.find(key);
+    // Moved, not copied: the loaded document is not used again.
+    versions[key] = found == root.end() ? JsonDict() : std::move(*found);
+  }
+  return versions;
+}
 
 }  // namespace callset_converter

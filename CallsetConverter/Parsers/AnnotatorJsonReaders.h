@@ -12,6 +12,12 @@ namespace callset_converter {
 
 // Reads <sample>.pharmcat.phenotype.json: one statement per usable gene
 // report and phenotype source, in PharmCAT's own words.
+//
+// The gene container comes in two shapes. Up to PharmCAT 3.0 its members
+// are phenotype sources ("CPIC", "DPWG"), each holding a gene collection (an
+// object or an array of gene reports). From PharmCAT 3.1 its members are the
+// gene reports themselves, keyed by gene symbol, without a source level.
+// Each member is read by its own shape, so a container mixing both works.
 class PharmcatPhenotypeJsonParser : public ICallReader {
  public:
   static constexpr const char* source_name = HelvaraPgxConstants::CALLER_PHARMCAT_PHENOTYPE;
@@ -23,12 +29,27 @@ class PharmcatPhenotypeJsonParser : public ICallReader {
   std::vector<CallerStatement> parse() const override;
   std::string reader_source_name() const override;
 
+  // The gene container (an object) under "geneReports", "genes" or
+  // "report"."genes". InvalidArgumentError when the root is not an object or
+  // no container is found.
   const JsonDict& _extract_genes_by_source(const JsonDict& root) const;
+  // Whether a container member is itself one gene report (an object with a
+  // "geneSymbol" member) rather than a phenotype source's gene collection.
+  static bool _is_gene_report(const JsonDict& member_value);
+  // The object-valued gene reports of one gene collection, in order.
   std::vector<const JsonDict*> _iterate_genes(const std::optional<std::string>& phenotype_source,
                                               const JsonDict& genes) const;
+  // One statement from a gene report, or nothing when the report is
+  // dropped (logged). `phenotype_source` names the container member the
+  // report came from; it is absent for a report keyed by gene symbol.
+  // MalformedStructureError when the report's diplotypes are not shaped as
+  // PharmCAT writes them.
   std::optional<CallerStatement> _to_caller_statement(const JsonDict& gene_report,
                                                       const std::optional<std::string>& phenotype_source) const;
+  // The non-blank "name" of "allele1" and then "allele2".
   static std::vector<std::string> _haplotype_names(const JsonDict& diplotype);
+  // Text unchanged, null as nothing, any other value as its text form
+  // (2, 2.0, 1e-05, True; arrays and objects as compact JSON).
   static std::optional<std::string> _as_text(const JsonDict& value);
 };
 
@@ -43,7 +64,8 @@ class PharmcatReportJsonParser : public PharmcatPhenotypeJsonParser {
   std::string reader_source_name() const override;
 
   // {"pharmcatVersion", "dataVersion", "title", "timestamp"}, each copied
-  // from the root (null when absent).
+  // from the root (null when absent). MalformedStructureError when the root
+  // is not an object.
   JsonDict read_versions() const;
 };
 

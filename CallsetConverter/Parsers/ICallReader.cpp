@@ -19,6 +19,9 @@ const std::string& checked_path(const std::optional<std::string>& file_path) {
 
 ICallReader::ICallReader(const std::optional<std::string>& file_path_) : file_path(checked_path(file_path_)) {}
 
+ICallReader::ICallReader(const char* file_path_)
+    : ICallReader(file_path_ == nullptr ? std::nullopt : std::optional<std::string>(file_path_)) {}
+
 ICallReader::~ICallReader() = default;
 
 std::string ICallReader::reader_source_name() const { return source_name; }

@@ -29,6 +29,8 @@ class ICallReader {
   // nothing exists raises FileNotFoundError "File not found: <path>" (any
   // existing entry passes, a directory included).
   explicit ICallReader(const std::optional<std::string>& file_path);
+  // The same checks; a null pointer counts as an absent path.
+  explicit ICallReader(const char* file_path);
   virtual ~ICallReader();
 
   ICallReader(const ICallReader&) = delete;

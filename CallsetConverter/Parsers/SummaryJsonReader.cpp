@@ -1,11 +1,109 @@
 #include "CallsetConverter/Parsers/SummaryJsonReader.h"
 
+#include <algorithm>
+#include <utility>
+
+#include "CallsetConverter/Support/Errors.h"
+#include "CallsetConverter/Support/Json.h"
+#include "CallsetConverter/Support/Log.h"
+
 namespace callset_converter {
 
-std::vector<CallerStatement> SummaryJsonReader::parse() const { return {}; }
+namespace {
+
+// A diplotype member that pbStarPhase writes as text: nothing when absent or
+// null (or, with `blank_is_missing`, when blank). Any other kind means the
+// document is not shaped as pbStarPhase writes it.
+std::optional<std::string> diplotype_text(const JsonDict& diplotype, std::string_view key, bool blank_is_missing,
+                                          const std::string& where) {
+  const JsonDict* value = find_member(diplotype, key);
+  if (value == nullptr || value->is_null() || (blank_is_missing && is_blank(*value))) return std::nullopt;
+  if (!value->is_string()) {
+    throw MalformedStructureError(where + ": \"" + std::string(key) + "\" is " + kind_name(*value) +
+                                  ", expected text");
+  }
+  return value->get<std::string>();
+}
+
+}  // namespace
+
+std::vector<CallerStatement> SummaryJsonReader::parse() const {
+  const JsonDict root = _load_json();
+  if (!root.is_object()) throw MalformedStructureError(file_path + ": expected a JSON object at the root");
+  const JsonDict* details = find_member(root, "gene_details");
+  if (details == nullptr || !details->is_object()) {
+    throw InvalidArgumentError(file_path + ": no gene_details section found");
+  }
+
+  // Genes in code-point order of their symbols (byte order of UTF-8 text).
+  std::vector<std::pair<const std::string*, const JsonDict*>> genes;
+  for (const auto& member : details->items()) genes.emplace_back(&member.key(), &member.value());
+  std::sort(genes.begin(), genes.end(), [](const auto& a, const auto& b) { return *a.first < *b.first; });
+
+  std::vector<CallerStatement> statements;
+  for (const auto& [gene, payload] : genes) {
+    if (!payload->is_object()) {
+      _log_skip(*gene, "unexpected payload type " + kind_name(*payload));
+      continue;
+    }
+    const JsonDict* diplotypes = find_member(*payload, "diplotypes");
+    const char* list_name = "diplotypes";
+    if (is_blank(diplotypes)) {
+      diplotypes = find_member(*payload, "simple_diplotypes");
+      list_name = "simple_diplotypes";
+    }
+    if (is_blank(diplotypes)) {
+      _log_skip(*gene, "no diplotypes called");
+      continue;
+    }
+    const std::string where = file_path + ": " + *gene;
+    if (!diplotypes->is_array()) {
+      throw MalformedStructureError(where + ": \"" + list_name + "\" is " + kind_name(*diplotypes) +
+                                    ", expected a list");
+    }
+    if (diplotypes->size() > 1) {
+      log_warning("%s has %d pbStarPhase diplotypes; using the first", *gene, diplotypes->size());
+    }
+    const JsonDict& diplotype = diplotypes->front();
+    if (!diplotype.is_object()) {
+      throw MalformedStructureError(where + ": the first of \"" + list_name + "\" is " + kind_name(diplotype) +
+                                    ", expected a dict");
+    }
+    std::vector<std::string> haplotypes;
+    for (const char* key : {"hap1", "hap2"}) {
+      if (auto name = diplotype_text(diplotype, key, true, where)) haplotypes.push_back(std::move(*name));
+    }
+    statements.emplace_back(*gene, diplotype_text(diplotype, "diplotype", false, where), std::move(haplotypes),
+                            std::vector<std::string>{}, reader_source_name());
+  }
+  return statements;
+}
 
 std::string SummaryJsonReader::reader_source_name() const { return source_name; }
 
-JsonDict SummaryJsonReader::read_versions() const { return JsonDict::object(); }
+JsonDict SummaryJsonReader::read_versions() const {
+  JsonDict root = _load_json();
+  if (!root.is_object()) throw MalformedStructureError(file_path + ": expected a JSON object at the root");
+  JsonDict metadata = JsonDict::object();
+  const auto found = root.find("database_metadata");
+  if (found != root.end() && !is_blank(*found)) {
+    if (!found->is_object()) {
+      throw MalformedStructureError(file_path + ": \"database_metadata\" is " + kind_name(*found) +
+                                    ", expected a dict");
+    }
+    metadata = std::move(*found);
+  }
+  // Values are moved, not copied: the loaded document is not used again.
+  const auto take = [](JsonDict& object, const char* key) {
+    const auto member = object.find(key);
+    return member == object.end() ? JsonDict() : std::move(*member);
+  };
+  JsonDict versions = JsonDict::object();
+  versions["pbstarphaseVersion"] = take(root, "pbstarphase_version");
+  versions["cpicVersion"] = take(metadata, "cpic_version");
+  versions["hlaVersion"] = take(metadata, "hla_version");
+  versions["pharmvarVersion"] = take(metadata, "pharmvar_version");
+  return versions;
+}
 
 }  // namespace callset_converter
