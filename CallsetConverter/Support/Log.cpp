@@ -75,13 +75,13 @@ std::string fill_template(std::string_view format, const std::vector<LogArg>& ar
       out += c;
       continue;
     }
-    const char spec = format[i + 1];
-    if (spec == '%') {
+    const char kind = format[i + 1];
+    if (kind == '%') {
       out += '%';
       ++i;
-    } else if ((spec == 's' || spec == 'd' || spec == 'r') && next < args.size()) {
+    } else if ((kind == 's' || kind == 'd' || kind == 'r') && next < args.size()) {
       const LogArg& arg = args[next++];
-      out += spec == 's' ? arg.as_text() : spec == 'd' ? arg.as_decimal() : arg.as_literal();
+      out += kind == 's' ? arg.as_text() : kind == 'd' ? arg.as_decimal() : arg.as_literal();
       ++i;
     } else {
       out += c;
