@@ -1,1 +1,105 @@
-// Implementation in progress.
+#include "CallsetConverter/Parsers/SampleTableReader.h"
+
+#include <set>
+
+#include "CallsetConverter/Support/DelimitedText.h"
+#include "CallsetConverter/Support/Errors.h"
+#include "CallsetConverter/Support/Files.h"
+#include "CallsetConverter/Support/Text.h"
+
+namespace callset_converter {
+
+bool SampleTableReader::is_pypgx_table(const std::vector<std::string>& header) {
+  std::set<std::string> names;
+  for (const auto& cell : header) {
+    if (!cell.empty()) names.insert(trim(cell));
+  }
+  return names.contains(GENOTYPE_COLUMN) && names.contains(PHENOTYPE_COLUMN);
+}
+
+std::string SampleTableReader::reader_source_name() const { return source_name; }
+
+std::optional<std::string> SampleTableReader::_value(const Row& row, const std::vector<std::string>& columns) {
+  for (const auto& column : columns) {
+    const auto found = row.find(column);
+    if (found == row.end() || !found->second) continue;
+    // PyPGx ends its ";"-separated lists with a separator; only trailing
+    // ones go, and before trimming, so "*1/*2; " keeps its semicolon.
+    std::string_view text = *found->second;
+    while (!text.empty() && text.back() == ';') text.remove_suffix(1);
+    return trim(text);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> SampleTableReader::_gene_from_file_name() const {
+  const std::string name = base_name(file_path);
+  // The last extension goes unless the only dots lead the name.
+  std::string_view stem = name;
+  const std::size_t dot = name.rfind('.');
+  const std::size_t first_non_dot = name.find_first_not_of('.');
+  if (dot != std::string::npos && first_non_dot != std::string::npos && first_non_dot < dot) {
+    stem = stem.substr(0, dot);
+  }
+  std::string gene = trim(stem);
+  if (gene.empty()) return std::nullopt;
+  const std::string lowered = to_lower(gene);
+  for (const char* non_gene : NON_GENE_STEMS) {
+    if (lowered == non_gene) return std::nullopt;
+  }
+  return gene;
+}
+
+std::vector<SampleTableReader::Row> SampleTableReader::_read_rows() const {
+  const std::vector<TextRow> lines = read_delimited_file(file_path, kTabSeparated);
+  if (lines.empty() || lines.front().empty()) throw InvalidArgumentError(file_path + ": the table has no header row");
+  const TextRow& header = lines.front();
+  std::vector<Row> rows;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const TextRow& cells = lines[i];
+    if (cells.empty()) continue;
+    Row row;
+    for (std::size_t column = 0; column < header.size(); ++column) {
+      row[header[column]] = column < cells.size() ? std::optional<std::string>(cells[column]) : std::nullopt;
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+std::vector<CallerStatement> SampleTableReader::parse() const {
+  const std::vector<Row> rows = _read_rows();
+  const std::optional<std::string> file_gene = _gene_from_file_name();
+  const std::vector<std::string> gene_columns(GENE_COLUMNS.begin(), GENE_COLUMNS.end());
+  std::vector<CallerStatement> statements;
+  for (const Row& row : rows) {
+    std::optional<std::string> gene = _value(row, gene_columns);
+    if (!gene || gene->empty()) gene = file_gene;
+    if (!gene) {
+      throw InvalidArgumentError(file_path +
+                                 ": cannot tell which gene this table is for - the file name is not a gene symbol "
+                                 "and there is no Gene column");
+    }
+    std::optional<std::string> genotype = _value(row, {GENOTYPE_COLUMN});
+    std::optional<std::string> phenotype = _value(row, {PHENOTYPE_COLUMN});
+    if (!genotype && !phenotype) {
+      _log_skip(*gene, "no Genotype or Phenotype column");
+      continue;
+    }
+    std::vector<std::string> haplotypes;
+    for (const char* column : HAPLOTYPE_COLUMNS) {
+      std::optional<std::string> haplotype = _value(row, {column});
+      if (haplotype && !haplotype->empty()) haplotypes.push_back(std::move(*haplotype));
+    }
+    std::vector<std::string> phenotypes;
+    if (phenotype) phenotypes.push_back(std::move(*phenotype));
+    statements.emplace_back(*gene, std::move(genotype), std::move(haplotypes), std::move(phenotypes), source_name);
+  }
+  if (statements.empty()) {
+    throw InvalidArgumentError(file_path + ": no usable rows - a PyPGx table needs a " + GENOTYPE_COLUMN + " or " +
+                               PHENOTYPE_COLUMN + " column and one data row");
+  }
+  return statements;
+}
+
+}  // namespace callset_converter

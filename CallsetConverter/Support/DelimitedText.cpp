@@ -109,6 +109,102 @@ std::vector<TextRow> read_delimited_file(const std::string& path, CsvDialect dia
   return read_delimited_rows(text, dialect);
 }
 
+namespace {
+
+constexpr char kSeparatorCandidates[] = {',', '\t', ';'};
+
+bool ends_cell_text(char c) { return c == ',' || c == '\t' || c == ';' || c == '\n' || c == '\r'; }
+
+// Whether the character at `at` starts a cell: it stands at the start of a
+// line, or after a separator with nothing but spaces in between.
+bool opens_cell(std::string_view sample, std::size_t at) {
+  while (at > 0 && sample[at - 1] == ' ') --at;
+  return at == 0 || ends_cell_text(sample[at - 1]);
+}
+
+// Cells of `sample` wholly enclosed in `quote`: the quote opens a cell and
+// its closing partner (a doubled quote does not close) is followed, after
+// optional spaces, by a separator, a line break or the end of the sample.
+std::size_t count_quoted_cells(std::string_view sample, char quote) {
+  std::size_t count = 0;
+  std::size_t i = 0;
+  while (i < sample.size()) {
+    if (sample[i] != quote || !opens_cell(sample, i)) {
+      ++i;
+      continue;
+    }
+    std::size_t close = i + 1;
+    while (close < sample.size()) {
+      if (sample[close] == quote) {
+        if (close + 1 < sample.size() && sample[close + 1] == quote) {
+          close += 2;
+          continue;
+        }
+        break;
+      }
+      ++close;
+    }
+    if (close >= sample.size()) break;
+    std::size_t after = close + 1;
+    while (after < sample.size() && sample[after] == ' ') ++after;
+    if (after == sample.size() || ends_cell_text(sample[after])) {
+      ++count;
+      i = after;
+    } else {
+      ++i;
+    }
+  }
+  return count;
+}
+
+// Whether every non-empty cell after a separator begins with a space (and
+// there is at least one such cell).
+bool spaces_follow_separators(const std::vector<TextRow>& rows) {
+  bool any = false;
+  for (const auto& row : rows) {
+    for (std::size_t i = 1; i < row.size(); ++i) {
+      if (row[i].empty()) continue;
+      if (row[i].front() != ' ') return false;
+      any = true;
+    }
+  }
+  return any;
+}
+
+}  // namespace
+
+CsvDialect detect_csv_dialect(std::string_view sample) {
+  const char quote = count_quoted_cells(sample, '\'') > count_quoted_cells(sample, '"') ? '\'' : '"';
+  std::optional<CsvDialect> best;
+  // The best share so far as matching rows over compared rows.
+  std::size_t best_matching = 0;
+  std::size_t best_compared = 1;
+  for (const char separator : kSeparatorCandidates) {
+    CsvDialect dialect{separator, quote, false};
+    dialect.skip_initial_space = spaces_follow_separators(read_delimited_rows(sample, dialect));
+    std::size_t width = 0;
+    std::size_t matching = 0;
+    std::size_t compared = 0;
+    for (const auto& row : read_delimited_rows(sample, dialect)) {
+      if (row.empty()) continue;
+      if (width == 0) {
+        width = row.size();
+        continue;
+      }
+      ++compared;
+      if (row.size() == width) ++matching;
+    }
+    if (width < 2) continue;
+    if (compared == 0) matching = compared = 1;
+    if (!best || matching * best_compared > best_matching * compared) {
+      best = dialect;
+      best_matching = matching;
+      best_compared = compared;
+    }
+  }
+  return best.value_or(CsvDialect{',', '"', false});
+}
+
 TextRow read_first_row(const std::string& path, CsvDialect dialect) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {

@@ -50,6 +50,17 @@ std::vector<TextRow> read_delimited_rows(std::string_view text, CsvDialect diale
 // when the file cannot be read.
 std::vector<TextRow> read_delimited_file(const std::string& path, CsvDialect dialect);
 
+// Infers the dialect of a comma-, semicolon- or tab-separated table from
+// the start of its text (whole lines; a cut-off last line weakens the
+// guess). The quote character is the double quote unless the sample holds
+// more single-quoted than double-quoted cells. The separator is the
+// candidate that splits the first row into at least two cells and splits
+// the most later rows into as many; ties go to comma, then tab, then
+// semicolon. Spaces after a separator are skipped when every non-empty
+// cell after a separator begins with one. When no candidate splits the
+// first row the result is comma, double quote and no skipping.
+CsvDialect detect_csv_dialect(std::string_view sample);
+
 // The first row of `path` (an empty row for an empty file), reading only as
 // much of the file as that row needs. The bytes read must be UTF-8
 // (TextDecodeError) and a leading byte-order mark is removed.

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <array>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "CallsetConverter/HelvaraPgxConstants.h"
+#include "CallsetConverter/Parsers/ICallReader.h"
+
+namespace callset_converter {
+
+// Reads one PyPGx per-gene sample table (PyPGx's data.tsv, renamed to
+// <GENE>.tsv by the pipeline): one statement per sample row, the gene taken
+// from a Gene column or else from the file name. PyPGx terms pass through
+// to the report unchanged, so nothing here rewrites them.
+class SampleTableReader : public ICallReader {
+ public:
+  static constexpr const char* source_name = HelvaraPgxConstants::CALLER_PYPGX;
+  static constexpr const char* GENOTYPE_COLUMN = "Genotype";
+  static constexpr const char* PHENOTYPE_COLUMN = "Phenotype";
+  static constexpr std::array<const char*, 2> HAPLOTYPE_COLUMNS = {"Haplotype1", "Haplotype2"};
+  // An explicit gene column wins over the file name; tried in this order.
+  static constexpr std::array<const char*, 2> GENE_COLUMNS = {"Gene", "gene"};
+  // File-name stems that are not gene symbols (compared lower-cased).
+  static constexpr std::array<const char*, 4> NON_GENE_STEMS = {"data", "results", "genotypes", "phenotypes"};
+
+  // One data row: header cell text, exactly as written, to the row's cell;
+  // absent for a column the row is too short to reach. Cells beyond the
+  // header have no name and are not kept. Of two equal header cells the
+  // later column's value is kept.
+  using Row = std::map<std::string, std::optional<std::string>>;
+
+  using ICallReader::ICallReader;
+
+  // Whether `header` (a first row, cells as read) names both the Genotype
+  // and the Phenotype column; cells are trimmed, names compared exactly.
+  static bool is_pypgx_table(const std::vector<std::string>& header);
+
+  // Statements in row order. InvalidArgumentError when the table has no
+  // header, when a row's gene cannot be told, or when no row is usable.
+  std::vector<CallerStatement> parse() const override;
+  std::string reader_source_name() const override;
+
+  // The data rows; InvalidArgumentError when there is no header row.
+  std::vector<Row> _read_rows() const;
+  // The gene symbol carried by the file name, if the name is one.
+  std::optional<std::string> _gene_from_file_name() const;
+  // The first of `columns` that the row holds a cell for, with trailing
+  // ";" removed and then trimmed (possibly empty); nothing when none does.
+  static std::optional<std::string> _value(const Row& row, const std::vector<std::string>& columns);
+};
+
+}  // namespace callset_converter

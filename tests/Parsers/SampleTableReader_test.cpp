@@ -1,0 +1,267 @@
+#include "CallsetConverter/Parsers/SampleTableReader.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "CallsetConverter/Support/DelimitedText.h"
+#include "CallsetConverter/Support/Errors.h"
+#include "CallsetConverter/Support/Text.h"
+#include "TestSupport.h"
+
+namespace callset_converter {
+
+// Failure output shows the statement, haplotypes included.
+void PrintTo(const CallerStatement& statement, std::ostream* out) {
+  *out << statement.repr() << " haplotypes=" << quoted_literal(statement.haplotypes);
+}
+
+namespace {
+
+using testing::LogCapture;
+using testing::TempDir;
+using Statements = std::vector<CallerStatement>;
+
+constexpr const char* kPypgx = HelvaraPgxConstants::CALLER_PYPGX;
+const std::string kHeader = "\tGenotype\tPhenotype\tHaplotype1\tHaplotype2\tAlternativePhase\tVariantData\tCNV\n";
+
+CallerStatement pypgx(const std::string& gene, std::optional<std::string> diplotype,
+                      std::vector<std::string> haplotypes, std::vector<std::string> phenotypes) {
+  return CallerStatement(gene, std::move(diplotype), std::move(haplotypes), std::move(phenotypes), kPypgx);
+}
+
+struct HeaderCase {
+  const char* name;
+  std::vector<std::string> header;
+  bool pypgx;
+};
+
+class PypgxHeaderTest : public ::testing::TestWithParam<HeaderCase> {};
+
+TEST_P(PypgxHeaderTest, RecognisesTheTable) {
+  EXPECT_EQ(SampleTableReader::is_pypgx_table(GetParam().header), GetParam().pypgx);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PypgxHeaderTest,
+    ::testing::Values(
+        HeaderCase{"pypgx_data_tsv",
+                   {"", "Genotype", "Phenotype", "Haplotype1", "Haplotype2", "AlternativePhase", "VariantData", "CNV"},
+                   true},
+        HeaderCase{"cells_trimmed", {" Genotype ", "Phenotype"}, true},
+        HeaderCase{"lower_case", {"genotype", "phenotype"}, false},
+        HeaderCase{"genotype_only", {"", "Genotype", "Haplotype1"}, false},
+        HeaderCase{"pbstarphase", {"#gene", "diplotype"}, false},
+        HeaderCase{"empty", {}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct FileNameCase {
+  const char* name;
+  const char* file;
+  std::optional<std::string> gene;
+};
+
+class GeneFromFileNameTest : public ::testing::TestWithParam<FileNameCase> {};
+
+TEST_P(GeneFromFileNameTest, TakesTheStem) {
+  TempDir dir;
+  const SampleTableReader reader(dir.write(GetParam().file, kHeader));
+  EXPECT_EQ(reader._gene_from_file_name(), GetParam().gene);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GeneFromFileNameTest,
+                         ::testing::Values(FileNameCase{"gene", "CYP2C19.tsv", "CYP2C19"},
+                                           FileNameCase{"case_kept", "cyp2d6.tsv", "cyp2d6"},
+                                           FileNameCase{"last_extension_only", "CYP2C19.data.tsv", "CYP2C19.data"},
+                                           FileNameCase{"trimmed", " CYP2D6 .tsv", "CYP2D6"},
+                                           FileNameCase{"no_extension", "sub.d/NUDT15", "NUDT15"},
+                                           FileNameCase{"leading_dot_only", ".tsv", ".tsv"},
+                                           FileNameCase{"data", "data.tsv", std::nullopt},
+                                           FileNameCase{"results_upper_case", "Results.TSV", std::nullopt},
+                                           FileNameCase{"genotypes", "GENOTYPES.tsv", std::nullopt},
+                                           FileNameCase{"phenotypes", "phenotypes.tsv", std::nullopt},
+                                           FileNameCase{"blank_stem", " .tsv", std::nullopt}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SampleTableReaderValue, StripsTrailingSemicolonsBeforeTrimming) {
+  using Row = SampleTableReader::Row;
+  const Row row{{"a", "*1/*2;"}, {"b", "A;B;;"}, {"c", "*1/*2; "}, {"d", " *3 ;"}, {"e", ""}, {"f", std::nullopt}};
+  EXPECT_EQ(SampleTableReader::_value(row, {"a"}), "*1/*2");
+  EXPECT_EQ(SampleTableReader::_value(row, {"b"}), "A;B");
+  EXPECT_EQ(SampleTableReader::_value(row, {"c"}), "*1/*2;");
+  EXPECT_EQ(SampleTableReader::_value(row, {"d"}), "*3");
+  // An empty cell ends the search; a missing or unreached column does not.
+  EXPECT_EQ(SampleTableReader::_value(row, {"e", "a"}), "");
+  EXPECT_EQ(SampleTableReader::_value(row, {"missing", "f", "b"}), "A;B");
+  EXPECT_EQ(SampleTableReader::_value(row, {"A", "f"}), std::nullopt);
+}
+
+struct ParseCase {
+  const char* name;
+  const char* file;
+  std::string content;
+  Statements statements;
+  std::vector<std::string> warnings;
+};
+
+class SampleTableParseTest : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(SampleTableParseTest, ReadsStatements) {
+  TempDir dir;
+  const SampleTableReader reader(dir.write(GetParam().file, GetParam().content));
+  LogCapture log;
+  EXPECT_EQ(reader.parse(), GetParam().statements);
+  EXPECT_EQ(log.warnings(), GetParam().warnings);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SampleTableParseTest,
+    ::testing::Values(
+        ParseCase{"one_sample",
+                  "CYP2D6.tsv",
+                  kHeader + "sample1\t*1/*4\tIntermediate Metabolizer\t*1;\t*4;\t;\t*4:22-42524947-C-T:0.9;\tNormal\n",
+                  {pypgx("CYP2D6", "*1/*4", {"*1", "*4"}, {"Intermediate Metabolizer"})},
+                  {}},
+        ParseCase{"rows_in_order_crlf_and_bom",
+                  "CYP2D6.tsv",
+                  "\xEF\xBB\xBF\tGenotype\tPhenotype\r\ns1\t*1/*1\tNormal Metabolizer\r\n\r\ns2\t*4/*5\tPoor "
+                  "Metabolizer\r\ns3\t*2x2/*71\tIndeterminate",
+                  {pypgx("CYP2D6", "*1/*1", {}, {"Normal Metabolizer"}),
+                   pypgx("CYP2D6", "*4/*5", {}, {"Poor Metabolizer"}),
+                   pypgx("CYP2D6", "*2x2/*71", {}, {"Indeterminate"})},
+                  {}},
+        ParseCase{"gene_column_per_row",
+                  "data.tsv",
+                  "\tGene\tGenotype\tPhenotype\ns1\tCYP2C9\t*1/*2\tIntermediate Metabolizer\ns2\tCYP2C19\t*1/*1\tNormal "
+                  "Metabolizer\n",
+                  {pypgx("CYP2C9", "*1/*2", {}, {"Intermediate Metabolizer"}),
+                   pypgx("CYP2C19", "*1/*1", {}, {"Normal Metabolizer"})},
+                  {}},
+        ParseCase{"gene_column_wins_empty_falls_back",
+                  "CYP2C19.tsv",
+                  "\tGene\tGenotype\tPhenotype\ns1\tCYP2C9\t*1/*2\tIM\ns2\t\t*1/*1\tNM\ns3\t ;\t*2/*2\tPM\n",
+                  {pypgx("CYP2C9", "*1/*2", {}, {"IM"}), pypgx("CYP2C19", "*1/*1", {}, {"NM"}),
+                   pypgx("CYP2C19", "*2/*2", {}, {"PM"})},
+                  {}},
+        ParseCase{"lower_case_gene_column",
+                  "CYP2C19.tsv",
+                  "gene\tGenotype\tPhenotype\nCYP3A5\t*3/*3\tPoor Metabolizer\n",
+                  {pypgx("CYP3A5", "*3/*3", {}, {"Poor Metabolizer"})},
+                  {}},
+        ParseCase{"empty_cells_are_values",
+                  "CYP2D6.tsv",
+                  "\tGenotype\tPhenotype\tHaplotype1\tHaplotype2\ns1\t\t\t*2;\t\n",
+                  {pypgx("CYP2D6", "", {"*2"}, {""})},
+                  {}},
+        ParseCase{"short_row_skipped",
+                  "CYP2D6.tsv",
+                  "\tGenotype\tPhenotype\ns1\ns2\t*1/*2\n",
+                  {pypgx("CYP2D6", "*1/*2", {}, {})},
+                  {"Skipping CYP2D6: no Genotype or Phenotype column"}},
+        ParseCase{"phenotype_only",
+                  "G6PD.tsv",
+                  "\tPhenotype\ns1\tG6PD Normal\n",
+                  {pypgx("G6PD", std::nullopt, {}, {"G6PD Normal"})},
+                  {}},
+        ParseCase{"repeated_header_keeps_later_column_extra_cells_ignored",
+                  "CYP2B6.tsv",
+                  "Genotype\tGenotype\tPhenotype\n*1/*1\t*1/*6\tIM\textra\n",
+                  {pypgx("CYP2B6", "*1/*6", {}, {"IM"})},
+                  {}},
+        ParseCase{"quoted_cell",
+                  "CYP2D6.tsv",
+                  "\tGenotype\tPhenotype\ns1\t\"*1/*4\"\t\"Poor\tMetabolizer \"\"x\"\"\"\n",
+                  {pypgx("CYP2D6", "*1/*4", {}, {"Poor\tMetabolizer \"x\""})},
+                  {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ErrorCase {
+  const char* name;
+  const char* file;
+  std::string content;
+  std::string message;  // after the path
+  std::vector<std::string> warnings;
+};
+
+class SampleTableErrorTest : public ::testing::TestWithParam<ErrorCase> {};
+
+TEST_P(SampleTableErrorTest, RefusesTheTable) {
+  TempDir dir;
+  const std::string path = dir.write(GetParam().file, GetParam().content);
+  const SampleTableReader reader(path);
+  LogCapture log;
+  try {
+    reader.parse();
+    FAIL() << "parsed";
+  } catch (const InvalidArgumentError& e) {
+    EXPECT_EQ(e.what(), path + GetParam().message);
+  }
+  EXPECT_EQ(log.warnings(), GetParam().warnings);
+}
+
+const std::string kNoGene =
+    ": cannot tell which gene this table is for - the file name is not a gene symbol and there is no Gene column";
+const std::string kNoRows = ": no usable rows - a PyPGx table needs a Genotype or Phenotype column and one data row";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SampleTableErrorTest,
+    ::testing::Values(ErrorCase{"empty_file", "CYP2D6.tsv", "", ": the table has no header row", {}},
+                      ErrorCase{"first_line_empty", "CYP2D6.tsv", "\n\tGenotype\tPhenotype\n",
+                                ": the table has no header row", {}},
+                      ErrorCase{"header_only", "CYP2D6.tsv", kHeader, kNoRows, {}},
+                      ErrorCase{"names_not_exact",
+                                "CYP2D6.tsv",
+                                "\tGenotype \tPhenotype \ns1\t*1/*1\tNM\n",
+                                kNoRows,
+                                {"Skipping CYP2D6: no Genotype or Phenotype column"}},
+                      ErrorCase{"no_gene_anywhere", "data.tsv", "\tGenotype\tPhenotype\ns1\t*1/*1\tNM\n", kNoGene, {}},
+                      // The error at a later row discards what earlier rows gave.
+                      ErrorCase{"later_row_without_gene", "results.tsv",
+                                "Gene\tGenotype\tPhenotype\nCYP2D6\t*1/*1\tNM\n\t*1/*2\tIM\n", kNoGene, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SampleTableReader, UndecodableBytesPropagate) {
+  TempDir dir;
+  const SampleTableReader reader(dir.write("CYP2D6.tsv", kHeader + "s1\t*1/*1\tNormal \xFF\n"));
+  EXPECT_THROW(reader.parse(), TextDecodeError);
+}
+
+// The tables PyPGx itself printed, read under the file name the pipeline
+// gives them.
+TEST(SampleTableReaderRealData, PypgxTables) {
+  const std::string root = testing::realdata_dir();
+  if (root.empty()) GTEST_SKIP() << "no real caller outputs";
+  const std::string folder = root + "/pypgx";
+  struct Expected {
+    const char* file;
+    std::size_t rows;
+    CallerStatement first;
+  };
+  const std::vector<Expected> tables = {
+      {"README.grch37-CYP2D6-results.head2.tsv", 1,
+       pypgx("CYP2D6", "*4/*5", {"*4;*10;*74;*2", "*10;*74;*2"}, {"Poor Metabolizer"})},
+      {"docs_tutorials.grch37-CYP2D6-pipeline.print-data.tsv", 9,
+       pypgx("CYP2D6", "*1/*21", {"*21;*2", "*1"}, {"Intermediate Metabolizer"})},
+      // A documentation rendering: four spaces stand where the tab of the
+      // unnamed sample column belongs, so the header is one cell short and
+      // every value sits one column to the right of its name. The table test
+      // trims and accepts it; the exact column names then no longer line up.
+      {"docs_tutorials.cram-CYP2D6.print-data.tsv", 2,
+       pypgx("CYP2D6", std::nullopt, {"Poor Metabolizer", "*4;*10;*74;*2"}, {"*4/*5"})},
+  };
+  for (const auto& table : tables) {
+    SCOPED_TRACE(table.file);
+    const std::string source = folder + "/" + table.file;
+    if (!std::filesystem::exists(source)) GTEST_SKIP() << source << " is absent";
+    EXPECT_TRUE(SampleTableReader::is_pypgx_table(read_first_row(source, kTabSeparated)));
+    TempDir dir;
+    const SampleTableReader reader(dir.write("CYP2D6.tsv", testing::read_file(source)));
+    const Statements statements = reader.parse();
+    ASSERT_EQ(statements.size(), table.rows);
+    EXPECT_EQ(statements.front(), table.first);
+    for (const auto& statement : statements) EXPECT_EQ(statement.gene, "CYP2D6");
+  }
+}
+
+}  // namespace
+}  // namespace callset_converter
