@@ -12,32 +12,40 @@ namespace callset_converter {
 
 namespace {
 
+// Where a structural fault lies: the file (when known) and the JSON value.
+struct Place {
+  const std::string& file;
+  std::string owner;
+
+  [[noreturn]] void fail(const std::string& what, const JsonDict& found, const char* expected) const {
+    throw MalformedStructureError((file.empty() ? std::string() : file + ": ") + what + " of " + owner + " is " +
+                                  kind_name(found) + ", expected " + expected);
+  }
+};
+
 // A member that PharmCAT writes as text: nothing when absent or null. Any
 // other kind means the document is not shaped as PharmCAT writes it.
-std::optional<std::string> text_member(const JsonDict& object, std::string_view key, const std::string& where) {
+std::optional<std::string> text_member(const JsonDict& object, std::string_view key, const Place& place) {
   const JsonDict* value = find_member(object, key);
   if (value == nullptr || value->is_null()) return std::nullopt;
-  if (!value->is_string()) {
-    throw MalformedStructureError(where + ": \"" + std::string(key) + "\" is " + kind_name(*value) +
-                                  ", expected text");
-  }
+  if (!value->is_string()) place.fail("\"" + std::string(key) + "\"", *value, "text");
   return value->get<std::string>();
 }
 
 // As text_member, for members where a blank value counts as missing.
-std::optional<std::string> nonblank_text_member(const JsonDict& object, std::string_view key,
-                                                const std::string& where) {
-  const JsonDict* value = find_member(object, key);
-  if (is_blank(value)) return std::nullopt;
-  return text_member(object, key, where);
+std::optional<std::string> nonblank_text_member(const JsonDict& object, std::string_view key, const Place& place) {
+  if (is_blank(find_member(object, key))) return std::nullopt;
+  return text_member(object, key, place);
 }
 
-std::vector<std::string> haplotype_names(const JsonDict& diplotype, const std::string& where) {
+std::vector<std::string> haplotype_names(const JsonDict& diplotype, const Place& place) {
   std::vector<std::string> names;
   for (const char* key : {"allele1", "allele2"}) {
     const JsonDict* allele = find_member(diplotype, key);
     if (allele == nullptr || !allele->is_object()) continue;
-    if (auto name = nonblank_text_member(*allele, "name", where + " " + key)) names.push_back(std::move(*name));
+    if (auto name = nonblank_text_member(*allele, "name", Place{place.file, key + (" of " + place.owner)})) {
+      names.push_back(std::move(*name));
+    }
   }
   return names;
 }
@@ -103,58 +111,47 @@ std::vector<const JsonDict*> PharmcatPhenotypeJsonParser::_iterate_genes(
 std::optional<CallerStatement> PharmcatPhenotypeJsonParser::_to_caller_statement(
     const JsonDict& gene_report, const std::optional<std::string>& phenotype_source) const {
   const std::optional<std::string> gene =
-      nonblank_text_member(gene_report, "geneSymbol", file_path + ": gene report");
+      nonblank_text_member(gene_report, "geneSymbol", Place{file_path, "a gene report"});
   if (!gene) {
     log_warning("Gene report without geneSymbol in %s", file_path);
     return std::nullopt;
   }
-  const std::string where = file_path + ": " + *gene;
+  const Place report_place{file_path, *gene};
   const JsonDict* diplotypes = find_member(gene_report, "sourceDiplotypes");
   if (is_blank(diplotypes)) {
     _log_skip(*gene, "no sourceDiplotypes for source " + text_or_none(phenotype_source));
     return std::nullopt;
   }
-  if (!diplotypes->is_array()) {
-    throw MalformedStructureError(where + ": \"sourceDiplotypes\" is " + kind_name(*diplotypes) +
-                                  ", expected a list");
-  }
+  if (!diplotypes->is_array()) report_place.fail("\"sourceDiplotypes\"", *diplotypes, "a list");
   if (diplotypes->size() > 1) {
     log_warning("%s has %d source diplotypes for %s; using the first", *gene, diplotypes->size(), phenotype_source);
   }
   const JsonDict& diplotype = diplotypes->front();
-  if (!diplotype.is_object()) {
-    throw MalformedStructureError(where + ": the first of \"sourceDiplotypes\" is " + kind_name(diplotype) +
-                                  ", expected a dict");
-  }
-  const std::string diplotype_where = where + " source diplotype";
+  if (!diplotype.is_object()) report_place.fail("the first entry of \"sourceDiplotypes\"", diplotype, "a dict");
+  const Place diplotype_place{file_path, "the source diplotype of " + *gene};
 
   std::vector<std::string> phenotypes;
   const JsonDict* phenotype_list = find_member(diplotype, "phenotypes");
   if (!is_blank(phenotype_list)) {
-    if (!phenotype_list->is_array()) {
-      throw MalformedStructureError(diplotype_where + ": \"phenotypes\" is " + kind_name(*phenotype_list) +
-                                    ", expected a list");
-    }
+    if (!phenotype_list->is_array()) diplotype_place.fail("\"phenotypes\"", *phenotype_list, "a list");
     for (const JsonDict& phenotype : *phenotype_list) {
       if (is_blank(phenotype)) continue;
-      if (!phenotype.is_string()) {
-        throw MalformedStructureError(diplotype_where + ": an entry of \"phenotypes\" is " + kind_name(phenotype) +
-                                      ", expected text");
-      }
+      if (!phenotype.is_string()) diplotype_place.fail("an entry of \"phenotypes\"", phenotype, "text");
       phenotypes.push_back(phenotype.get<std::string>());
     }
   }
 
-  std::optional<std::string> own_source = nonblank_text_member(gene_report, "phenotypeSource", where);
+  std::optional<std::string> own_source = nonblank_text_member(gene_report, "phenotypeSource", report_place);
   const JsonDict* activity = find_member(diplotype, "activityScore");
-  return CallerStatement(*gene, text_member(diplotype, "label", diplotype_where),
-                         haplotype_names(diplotype, diplotype_where), std::move(phenotypes), reader_source_name(),
+  return CallerStatement(*gene, text_member(diplotype, "label", diplotype_place),
+                         haplotype_names(diplotype, diplotype_place), std::move(phenotypes), reader_source_name(),
                          own_source ? std::move(own_source) : phenotype_source,
                          activity == nullptr ? std::nullopt : _as_text(*activity));
 }
 
 std::vector<std::string> PharmcatPhenotypeJsonParser::_haplotype_names(const JsonDict& diplotype) {
-  return haplotype_names(diplotype, "diplotype");
+  static const std::string unknown_file;
+  return haplotype_names(diplotype, Place{unknown_file, "a diplotype"});
 }
 
 std::optional<std::string> PharmcatPhenotypeJsonParser::_as_text(const JsonDict& value) { return scalar_text(value); }
@@ -165,6 +162,10 @@ JsonDict PharmcatReportJsonParser::read_versions() const {
   JsonDict root = _load_json();
   if (!root.is_object()) throw MalformedStructureError(file_path + ": expected a JSON object at the root");
   JsonDict versions = JsonDict::object();
+  // Room for all four members up front: growing an object copies the
+  // members already in it, and a deeply nested value would be copied
+  // recursively.
+  versions.get_ref<JsonDict::object_t&>().reserve(4);
   for (const char* key : {"pharmcatVersion", "dataVersion", "title", "timestamp"}) {
     const auto found = root.find(key);
     // Moved, not copied: the loaded document is not used again.

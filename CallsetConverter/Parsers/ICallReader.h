@@ -46,6 +46,7 @@ class ICallReader {
   // and undecodable bytes pass unchanged; invalid JSON (a leading byte-order
   // mark included) raises InvalidArgumentError "<path> is not valid JSON:
   // <parser description>" with the parser's error nested as its cause.
+  // Documents nested more than 1000 levels deep are refused the same way.
   JsonDict _load_json() const;
 
   // One WARNING record "Skipping <gene>: <reason>".

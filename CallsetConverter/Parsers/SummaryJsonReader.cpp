@@ -15,12 +15,12 @@ namespace {
 // null (or, with `blank_is_missing`, when blank). Any other kind means the
 // document is not shaped as pbStarPhase writes it.
 std::optional<std::string> diplotype_text(const JsonDict& diplotype, std::string_view key, bool blank_is_missing,
-                                          const std::string& where) {
+                                          const std::string& file_path, const std::string& gene) {
   const JsonDict* value = find_member(diplotype, key);
   if (value == nullptr || value->is_null() || (blank_is_missing && is_blank(*value))) return std::nullopt;
   if (!value->is_string()) {
-    throw MalformedStructureError(where + ": \"" + std::string(key) + "\" is " + kind_name(*value) +
-                                  ", expected text");
+    throw MalformedStructureError(file_path + ": \"" + std::string(key) + "\" of the diplotype of " + gene + " is " +
+                                  kind_name(*value) + ", expected text");
   }
   return value->get<std::string>();
 }
@@ -56,24 +56,23 @@ std::vector<CallerStatement> SummaryJsonReader::parse() const {
       _log_skip(*gene, "no diplotypes called");
       continue;
     }
-    const std::string where = file_path + ": " + *gene;
     if (!diplotypes->is_array()) {
-      throw MalformedStructureError(where + ": \"" + list_name + "\" is " + kind_name(*diplotypes) +
-                                    ", expected a list");
+      throw MalformedStructureError(file_path + ": \"" + list_name + "\" of " + *gene + " is " +
+                                    kind_name(*diplotypes) + ", expected a list");
     }
     if (diplotypes->size() > 1) {
       log_warning("%s has %d pbStarPhase diplotypes; using the first", *gene, diplotypes->size());
     }
     const JsonDict& diplotype = diplotypes->front();
     if (!diplotype.is_object()) {
-      throw MalformedStructureError(where + ": the first of \"" + list_name + "\" is " + kind_name(diplotype) +
-                                    ", expected a dict");
+      throw MalformedStructureError(file_path + ": the first entry of \"" + list_name + "\" of " + *gene + " is " +
+                                    kind_name(diplotype) + ", expected a dict");
     }
     std::vector<std::string> haplotypes;
     for (const char* key : {"hap1", "hap2"}) {
-      if (auto name = diplotype_text(diplotype, key, true, where)) haplotypes.push_back(std::move(*name));
+      if (auto name = diplotype_text(diplotype, key, true, file_path, *gene)) haplotypes.push_back(std::move(*name));
     }
-    statements.emplace_back(*gene, diplotype_text(diplotype, "diplotype", false, where), std::move(haplotypes),
+    statements.emplace_back(*gene, diplotype_text(diplotype, "diplotype", false, file_path, *gene), std::move(haplotypes),
                             std::vector<std::string>{}, reader_source_name());
   }
   return statements;
@@ -99,6 +98,10 @@ JsonDict SummaryJsonReader::read_versions() const {
     return member == object.end() ? JsonDict() : std::move(*member);
   };
   JsonDict versions = JsonDict::object();
+  // Room for all four members up front: growing an object copies the
+  // members already in it, and a deeply nested value would be copied
+  // recursively.
+  versions.get_ref<JsonDict::object_t&>().reserve(4);
   versions["pbstarphaseVersion"] = take(root, "pbstarphase_version");
   versions["cpicVersion"] = take(metadata, "cpic_version");
   versions["hlaVersion"] = take(metadata, "hla_version");

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "CallsetConverter/Support/Errors.h"
+#include "CallsetConverter/Support/Json.h"
 #include "TestSupport.h"
 
 namespace callset_converter {
@@ -64,11 +65,17 @@ TEST(LoadJson, ReturnsTheRootWhateverItsKind) {
   TempDir dir;
   EXPECT_EQ(PlainReader(dir.write("array.json", "[1, 2]"))._load_json(), JsonDict::parse("[1, 2]"));
   EXPECT_EQ(PlainReader(dir.write("number.json", " 7 \n"))._load_json(), JsonDict(7));
-  const JsonDict numbers = PlainReader(dir.write("kinds.json", "[2, 2.0, -3, 1e2]"))._load_json();
-  EXPECT_TRUE(numbers[0].is_number_integer());
-  EXPECT_TRUE(numbers[1].is_number_float());
-  EXPECT_TRUE(numbers[2].is_number_integer());
-  EXPECT_TRUE(numbers[3].is_number_float());
+  const JsonDict numbers = PlainReader(dir.write("kinds.json", "[2, 2.0, 1e2]"))._load_json();
+  EXPECT_EQ(kind_name(numbers[0]) + kind_name(numbers[1]) + kind_name(numbers[2]), "intfloatfloat");
+}
+
+TEST(LoadJson, AcceptsNestingUpToTheLimit) {
+  TempDir dir;
+  // Brackets inside strings are text, not nesting.
+  const std::string deep = "{\"a\": " + std::string(999, '[') + "\"[[[{{{\"" + std::string(999, ']') +
+                           ", \"b\": \"\\\"" + std::string(2000, '[') + "\", \"c\": 1}";
+  const JsonDict root = PlainReader(dir.write("deep.json", deep))._load_json();
+  EXPECT_EQ(root.size(), 3U);
 }
 
 TEST(LoadJson, DuplicateMemberKeepsTheLaterValueAtTheFirstPlace) {
@@ -107,7 +114,9 @@ TEST_P(LoadJsonInvalid, NamesThePathAndKeepsTheParserErrorAsCause) {
 INSTANTIATE_TEST_SUITE_P(Contents, LoadJsonInvalid,
                          ::testing::Values(InvalidJsonCase{"Empty", ""}, InvalidJsonCase{"Truncated", "{\"a\": ["},
                                            InvalidJsonCase{"TrailingGarbage", "{} x"},
-                                           InvalidJsonCase{"ByteOrderMark", "\xEF\xBB\xBF{}"}),
+                                           InvalidJsonCase{"ByteOrderMark", "\xEF\xBB\xBF{}"},
+                                           InvalidJsonCase{"NestedTooDeep", std::string(1001, '[') +
+                                                                                 std::string(1001, ']')}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LoadJson, UndecodableBytesRaiseTheDecodingErrorNotTheJsonOne) {
