@@ -1,1 +1,370 @@
-// Implementation in progress.
+#include "CallsetConverter/CallsetConverter.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <system_error>
+#include <utility>
+
+#include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
+#include "CallsetConverter/Parsers/FormatDispatcher.h"
+#include "CallsetConverter/Parsers/SummaryJsonReader.h"
+#include "CallsetConverter/Support/Errors.h"
+#include "CallsetConverter/Support/Files.h"
+#include "CallsetConverter/Support/Json.h"
+#include "CallsetConverter/Support/Log.h"
+#include "CallsetConverter/Support/Text.h"
+#include "CallsetConverter/Support/Version.h"
+
+namespace callset_converter {
+
+namespace C = HelvaraPgxConstants;
+
+namespace {
+
+// The request as an object: blank gives an empty object.
+JsonDict request_object(const std::optional<JsonDict>& json_request) {
+  if (!json_request || is_blank(*json_request)) return JsonDict::object();
+  if (!json_request->is_object()) {
+    throw InvalidArgumentError("The request must be a JSON object, not " + kind_name(*json_request));
+  }
+  return *json_request;
+}
+
+// A text member; null counts as absent.
+std::string text_member(const JsonDict& request, const char* key, const std::string& fallback) {
+  const JsonDict* value = find_member(request, key);
+  if (value == nullptr || value->is_null()) return fallback;
+  if (!value->is_string()) {
+    throw InvalidArgumentError(std::string("Request member ") + key + " must be text, not " + kind_name(*value));
+  }
+  return value->get<std::string>();
+}
+
+// A list of texts; blank gives an empty list.
+std::vector<std::string> text_list_member(const JsonDict& request, const char* key) {
+  const JsonDict* value = find_member(request, key);
+  if (is_blank(value)) return {};
+  if (!value->is_array()) {
+    throw InvalidArgumentError(std::string("Request member ") + key + " must be a list of texts, not " +
+                               kind_name(*value));
+  }
+  std::vector<std::string> items;
+  for (const auto& item : *value) {
+    if (!item.is_string()) {
+      throw InvalidArgumentError(std::string("Request member ") + key + " must be a list of texts; it holds a " +
+                                 kind_name(item));
+    }
+    items.push_back(item.get<std::string>());
+  }
+  return items;
+}
+
+// A flag: the default only when absent, otherwise whether it is truthy
+// (so a present null is off).
+bool flag_member(const JsonDict& request, const char* key, bool fallback) {
+  const JsonDict* value = find_member(request, key);
+  if (value == nullptr) return fallback;
+  return is_truthy(value);
+}
+
+std::optional<std::string> phenotype_source_member(const JsonDict& request) {
+  const JsonDict* value = find_member(request, C::PHENOTYPE_SOURCE);
+  if (is_blank(value)) return std::nullopt;
+  if (!value->is_string()) {
+    throw InvalidArgumentError(std::string("Request member ") + C::PHENOTYPE_SOURCE + " must be text or null, not " +
+                               kind_name(*value));
+  }
+  return value->get<std::string>();
+}
+
+// The entries of a list-valued gene-rules member as texts; a blank member
+// gives an empty list and non-text entries are left out.
+std::vector<std::string> rules_text_list(const JsonDict& rules, const char* key) {
+  std::vector<std::string> items;
+  const JsonDict* value = find_member(rules, key);
+  if (is_blank(value) || !value->is_array()) return items;
+  for (const auto& item : *value) {
+    if (item.is_string()) items.push_back(item.get<std::string>());
+  }
+  return items;
+}
+
+int source_rank(const std::optional<std::string>& source) {
+  if (!source) return 0;
+  const auto found = CallsetConverter::_SOURCE_RANK.find(*source);
+  return found == CallsetConverter::_SOURCE_RANK.end() ? 0 : found->second;
+}
+
+// The text, or the fallback when the text is absent or empty.
+std::string text_or(const std::optional<std::string>& text, const std::optional<std::string>& fallback) {
+  if (text && !text->empty()) return *text;
+  return text_or_none(fallback);
+}
+
+// `text` as one gzip stream (RFC 1952).
+std::string gzip_compress(const std::string& text, const std::string& path) {
+  z_stream stream{};
+  if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    throw IoError("Cannot compress " + path + ": zlib could not be initialised");
+  }
+  std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&stream, deflateEnd);
+  std::string out(deflateBound(&stream, static_cast<uLong>(text.size())), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  stream.avail_in = static_cast<uInt>(text.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) {
+    throw IoError("Cannot compress " + path + ": " + (stream.msg != nullptr ? stream.msg : "zlib failed"));
+  }
+  out.resize(stream.total_out);
+  return out;
+}
+
+void create_output_dir(const std::string& directory) {
+  // An empty directory means the working directory, which exists.
+  if (directory.empty()) return;
+  std::error_code error;
+  std::filesystem::create_directories(directory, error);
+  if (error || !is_directory(directory)) {
+    const std::string reason = error ? error.message() : std::string("File exists and is not a directory");
+    throw IoError("Cannot create directory " + directory + ": " + reason);
+  }
+}
+
+}  // namespace
+
+CallsetConverter::CallsetConverter(const std::optional<JsonDict>& json_request)
+    : CallsetConverter(request_object(json_request), 0) {}
+
+// The member initialisers run in declaration order, which is the order in
+// which the request is read; the normaliser exists before the phenotype
+// source is resolved against its gene rules.
+CallsetConverter::CallsetConverter(const JsonDict& request, int /*tag*/)
+    : input_files(text_list_member(request, C::INPUT_FILES)),
+      input_dir(text_member(request, C::INPUT_DIR, ".")),
+      output_dir(text_member(request, C::OUTPUT_DIR, ".")),
+      output_json(text_member(request, C::OUTPUT_JSON, C::DEFAULT_OUTPUT_JSON)),
+      gzip_output(flag_member(request, C::GZIP_OUTPUT, false)),
+      write_provenance(flag_member(request, C::WRITE_PROVENANCE, true)),
+      recover_dropped_genes(flag_member(request, C::RECOVER_DROPPED_GENES, true)),
+      gene_filter([&] {
+        const auto genes = text_list_member(request, C::GENE_FILTER);
+        return std::set<std::string>(genes.begin(), genes.end());
+      }()),
+      normalizer(),
+      phenotype_source(_resolve_phenotype_source(phenotype_source_member(request))),
+      provenance(JsonDict::object()) {}
+
+std::optional<JsonDict> CallsetConverter::run(bool return_list) {
+  const std::vector<ReportRecord> results = parse_files();
+  JsonDict payload = JsonDict::array();
+  for (const auto& record : results) payload.push_back(record.to_result());
+  if (return_list) return payload;
+
+  create_output_dir(output_dir);
+  std::string out_path = join_path(output_dir, output_json);
+  if (gzip_output) {
+    if (!ends_with(out_path, ".gz")) out_path += ".gz";
+    write_file_atomically(out_path, gzip_compress(to_json_text(payload, JsonStyle::Compact), out_path));
+  } else {
+    write_file_atomically(out_path, to_json_text(payload, JsonStyle::Indented));
+  }
+  log_info("Wrote %d gene results to %s", payload.size(), out_path);
+  if (write_provenance) _write_provenance(results, out_path);
+  return std::nullopt;
+}
+
+std::vector<ReportRecord> CallsetConverter::parse_files() {
+  const std::vector<std::string> files = _resolve_input_files();
+  if (files.empty()) {
+    throw InvalidArgumentError(
+        "No input files found. Provide input_files or an input_dir containing .json/.csv PGx output.");
+  }
+  std::vector<CallerStatement> calls;
+  for (const auto& path : files) {
+    const std::unique_ptr<ICallReader> reader = FormatDispatcher::get_parser(path);
+    std::vector<CallerStatement> file_calls = reader->parse();
+    log_info("%s: %d gene call(s) from %s", base_name(path), file_calls.size(), reader->reader_source_name());
+    calls.insert(calls.end(), std::make_move_iterator(file_calls.begin()), std::make_move_iterator(file_calls.end()));
+    _collect_versions(*reader);
+  }
+  std::vector<ReportRecord> results = _merge(calls);
+  normalizer.log_unmapped();
+  return results;
+}
+
+std::vector<std::string> CallsetConverter::_resolve_input_files() const {
+  std::vector<std::string> taken;
+  for (const auto& entry : input_files) {
+    if (path_exists(entry)) {
+      taken.push_back(entry);
+      continue;
+    }
+    const std::string joined = join_path(input_dir, entry);
+    if (path_exists(joined)) {
+      taken.push_back(joined);
+      continue;
+    }
+    log_warning("Input file not found, skipping: %s", entry);
+  }
+  if (!taken.empty()) return taken;
+  if (!is_directory(input_dir)) return {};
+
+  std::vector<std::string> found;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(input_dir, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    const std::string lowered = to_lower(name);
+    const bool suffix_ok = std::any_of(INPUT_SUFFIXES.begin(), INPUT_SUFFIXES.end(),
+                                       [&](const char* suffix) { return ends_with(lowered, suffix); });
+    if (!suffix_ok) continue;
+    const std::string joined = join_path(input_dir, name);
+    if (is_regular_file(joined)) found.push_back(joined);
+  }
+  if (error) throw IoError("Cannot list directory " + input_dir + ": " + error.message());
+  // std::string compares as unsigned bytes, which for UTF-8 is code-point order.
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+std::vector<std::string> CallsetConverter::_source_preference() const {
+  std::vector<std::string> preference = rules_text_list(normalizer.rules, "phenotype_source_preference");
+  if (!phenotype_source || phenotype_source->empty()) return preference;
+  std::vector<std::string> ordered{*phenotype_source};
+  for (const auto& source : preference) {
+    if (source != *phenotype_source) ordered.push_back(source);
+  }
+  return ordered;
+}
+
+std::optional<std::string> CallsetConverter::_resolve_phenotype_source(
+    const std::optional<std::string>& requested) const {
+  if (!requested || requested->empty()) return std::nullopt;
+  const std::vector<std::string> known = rules_text_list(normalizer.rules, "phenotype_source_preference");
+  const std::string key = to_upper(trim(*requested));
+  for (const auto& source : known) {
+    if (to_upper(source) == key) return source;
+  }
+  log_warning("Unknown phenotype source %r; using the default order %s", *requested, join(known, ", "));
+  return std::nullopt;
+}
+
+std::vector<ReportRecord> CallsetConverter::_merge(const std::vector<CallerStatement>& calls) {
+  const std::vector<std::string> preference = _source_preference();
+  const bool allow_fallback = is_truthy(find_member(normalizer.rules, "allow_source_fallback"));
+  const std::vector<std::string> recoverable_list = rules_text_list(normalizer.rules, "recoverable_genes");
+  const std::set<std::string> recoverable(recoverable_list.begin(), recoverable_list.end());
+
+  // std::map orders gene names by unsigned bytes: code-point order.
+  std::map<std::string, std::vector<const CallerStatement*>> groups;
+  for (const auto& call : calls) {
+    if (!gene_filter.empty() && !gene_filter.contains(call.gene)) continue;
+    groups[call.gene].push_back(&call);
+  }
+
+  const auto preference_position = [&](const std::optional<std::string>& source) {
+    if (!source) return preference.size();
+    const auto found = std::find(preference.begin(), preference.end(), *source);
+    return static_cast<std::size_t>(found - preference.begin());
+  };
+
+  std::vector<ReportRecord> results;
+  for (auto& [gene, group] : groups) {
+    std::vector<const CallerStatement*> ordered = group;
+    std::stable_sort(ordered.begin(), ordered.end(), [&](const CallerStatement* a, const CallerStatement* b) {
+      const int rank_a = source_rank(a->source);
+      const int rank_b = source_rank(b->source);
+      if (rank_a != rank_b) return rank_a > rank_b;
+      return preference_position(a->phenotype_source) < preference_position(b->phenotype_source);
+    });
+    const bool only_from_starphase = std::all_of(group.begin(), group.end(), [](const CallerStatement* call) {
+      return call->source && *call->source == C::CALLER_PBSTARPHASE;
+    });
+    if (only_from_starphase && (!recover_dropped_genes || !recoverable.contains(gene))) continue;
+
+    ReportRecord best = normalizer.normalize(*ordered.front());
+    if (!best.activity && allow_fallback) {
+      const std::string preferred = text_or(ordered.front()->phenotype_source, ordered.front()->source);
+      for (std::size_t i = 1; i < ordered.size(); ++i) {
+        const CallerStatement& candidate = *ordered[i];
+        const ReportRecord other = normalizer.normalize(candidate);
+        if (!other.activity) continue;
+        best.activity = other.activity;
+        best.phenotype_source = candidate.phenotype_source;
+        best.add_warning("no usable phenotype from " + preferred + "; taken from " +
+                         text_or(candidate.phenotype_source, candidate.source));
+        break;
+      }
+    }
+    if (!best.star_allele && !best.activity) log_warning("%s produced neither diplotype nor phenotype", gene);
+    if (only_from_starphase) best.add_warning("recovered from pbStarPhase; PharmCAT reported no guideline");
+    results.push_back(std::move(best));
+  }
+  return results;
+}
+
+void CallsetConverter::_collect_versions(const ICallReader& reader) {
+  JsonDict versions;
+  try {
+    if (const auto* report = dynamic_cast<const PharmcatReportJsonParser*>(&reader)) {
+      versions = report->read_versions();
+    } else if (const auto* summary = dynamic_cast<const SummaryJsonReader*>(&reader)) {
+      versions = summary->read_versions();
+    } else {
+      return;
+    }
+  } catch (const IoError& error) {
+    log_warning("Could not read versions from %s: %s", reader.file_path, std::string(error.what()));
+    return;
+  } catch (const std::invalid_argument& error) {
+    log_warning("Could not read versions from %s: %s", reader.file_path, std::string(error.what()));
+    return;
+  }
+  if (!versions.is_object()) return;
+  for (const auto& [key, value] : versions.items()) provenance[key] = value;
+}
+
+std::string CallsetConverter::provenance_path(const std::string& out_path) {
+  std::string base = out_path;
+  if (ends_with(base, ".gz")) base.resize(base.size() - 3);
+  if (ends_with(base, ".json")) base.resize(base.size() - 5);
+  return base + C::PROVENANCE_SUFFIX;
+}
+
+void CallsetConverter::_write_provenance(const std::vector<ReportRecord>& results, const std::string& out_path) const {
+  const std::string path = provenance_path(out_path);
+
+  JsonDict passthrough = JsonDict::array();
+  const JsonDict* configured = find_member(normalizer.rules, "passthrough_sources");
+  if (!is_blank(configured)) {
+    if (configured->is_array()) {
+      passthrough = *configured;
+      // Texts compare as unsigned bytes: code-point order.
+      std::sort(passthrough.begin(), passthrough.end());
+    } else {
+      passthrough.push_back(*configured);
+    }
+  }
+
+  JsonDict genes = JsonDict::array();
+  for (const auto& record : results) genes.push_back(record.to_provenance());
+
+  JsonDict document = JsonDict::object();
+  document["parserVersion"] = package_version();
+  document["phenotypeSourcePreference"] = _source_preference();
+  document["mappingVersions"] = normalizer.mapping_versions();
+  document["passthroughSources"] = std::move(passthrough);
+  document["callers"] = provenance.is_object() ? provenance : JsonDict::object();
+  // A std::set iterates in unsigned-byte order: code-point order.
+  document["unmappedTerms"] = JsonDict(normalizer.unmapped_terms);
+  document["genes"] = std::move(genes);
+
+  write_file_atomically(path, to_json_text(document, JsonStyle::Indented));
+  log_info("Wrote provenance to %s", path);
+}
+
+}  // namespace callset_converter

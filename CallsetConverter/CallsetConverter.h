@@ -1,0 +1,99 @@
+#pragma once
+
+#include <array>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "CallsetConverter/HelvaraPgxConstants.h"
+#include "CallsetConverter/Models/CallerStatement.h"
+#include "CallsetConverter/Models/JsonDict.h"
+#include "CallsetConverter/Models/ReportRecord.h"
+#include "CallsetConverter/Parsers/ICallReader.h"
+#include "CallsetConverter/Parsers/TermHarmonizer.h"
+
+namespace callset_converter {
+
+// The converter: built from one request, it reads every input file through
+// the reader the dispatcher picks, merges the caller statements into one
+// report record per gene and writes the result array (plain or gzipped)
+// followed by the provenance sidecar, or hands the array back.
+class CallsetConverter {
+ public:
+  // File-name endings the directory scan accepts (compared lower-cased).
+  static constexpr std::array<const char*, 3> INPUT_SUFFIXES = {".json", ".csv", ".tsv"};
+
+  // Caller identifier to merge rank; a higher rank wins. Any other caller,
+  // or none, ranks 0.
+  inline static const std::map<std::string, int, std::less<>> _SOURCE_RANK = {
+      {HelvaraPgxConstants::CALLER_PHARMCAT_REPORT, 3},
+      {HelvaraPgxConstants::CALLER_PHARMCAT_PHENOTYPE, 2},
+      {HelvaraPgxConstants::CALLER_PBSTARPHASE, 1},
+      {HelvaraPgxConstants::CALLER_PYPGX, 1},
+      {HelvaraPgxConstants::CALLER_DIPLOTYPE_TABLE, 0},
+  };
+
+  std::vector<std::string> input_files;
+  std::string input_dir;
+  std::string output_dir;
+  std::string output_json;
+  bool gzip_output;
+  bool write_provenance;
+  bool recover_dropped_genes;
+  std::set<std::string> gene_filter;
+  TermHarmonizer normalizer;
+  std::optional<std::string> phenotype_source;
+  // The callers' version information gathered while reading; kept across
+  // runs, later values replacing earlier ones under the same key.
+  JsonDict provenance;
+
+  // An absent, null or empty request gives every default. "gzip_output",
+  // "write_provenance" and "recover_dropped_genes" take their default only
+  // when absent; otherwise they are on when truthy. A request that is not an
+  // object, or a member of the wrong kind, raises InvalidArgumentError
+  // naming the member. Mapping-table loading failures pass unchanged.
+  explicit CallsetConverter(const std::optional<JsonDict>& json_request = std::nullopt);
+
+  // Reads and merges every input. With `return_list` the result array is
+  // returned and nothing is written; otherwise the result file and (when
+  // `write_provenance` is set) the sidecar are written and nothing is
+  // returned.
+  std::optional<JsonDict> run(bool return_list = false);
+
+  // One report record per gene, in ascending gene-name order.
+  std::vector<ReportRecord> parse_files();
+
+  // The listed files (as given, else under input_dir); when none of them is
+  // usable, the .json/.csv/.tsv regular files directly inside input_dir.
+  std::vector<std::string> _resolve_input_files() const;
+
+  // Filters, groups, ranks and normalises the statements of a run.
+  std::vector<ReportRecord> _merge(const std::vector<CallerStatement>& calls);
+
+  // The PharmCAT phenotype sources in order of preference.
+  std::vector<std::string> _source_preference() const;
+
+  // The known phenotype source matching `requested` (trimmed,
+  // case-insensitive), spelled as the gene rules spell it; nothing when
+  // blank or unknown (the latter with a warning).
+  std::optional<std::string> _resolve_phenotype_source(const std::optional<std::string>& requested) const;
+
+  // Merges the versions the PharmCAT report and pbStarPhase summary readers
+  // report into `provenance`; a failure to read them is logged and skipped.
+  void _collect_versions(const ICallReader& reader);
+
+  // Writes the sidecar next to the result file `out_path`.
+  void _write_provenance(const std::vector<ReportRecord>& results, const std::string& out_path) const;
+
+  // The sidecar path for the result file `out_path`: one ".gz" and then one
+  // ".json" ending removed, then the provenance suffix appended.
+  static std::string provenance_path(const std::string& out_path);
+
+ private:
+  // Reads the members from a request already checked to be an object.
+  CallsetConverter(const JsonDict& request, int);
+};
+
+}  // namespace callset_converter

@@ -1,0 +1,588 @@
+// The converter as a library: the request, input resolution, the per-gene
+// merge, the result file in both forms, the provenance sidecar and what a
+// failed run leaves behind.
+
+#include "CallsetConverter/CallsetConverter.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "CallsetConverter/Mappings.h"
+#include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
+#include "CallsetConverter/Parsers/SummaryJsonReader.h"
+#include "CallsetConverter/Parsers/SummaryTsvReader.h"
+#include "CallsetConverter/Support/Errors.h"
+#include "CallsetConverter/Support/Json.h"
+#include "CallsetConverter/Support/Version.h"
+#include "TestSupport.h"
+
+namespace callset_converter {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::LogCapture;
+using testing::read_file;
+using testing::TempDir;
+
+// Small mapping tables of the test's own, so that expectations do not depend
+// on the shipped defaults.
+JsonDict test_gene_rules() {
+  return JsonDict::parse(R"({
+    "version": "rules-7",
+    "passthrough_sources": ["pypgx", "Zeta", "b_caller"],
+    "no_call_tokens": ["Unknown/Unknown"],
+    "phenotype_source_preference": ["CPIC", "DPWG"],
+    "allow_source_fallback": true,
+    "recoverable_genes": ["NAT2"]
+  })");
+}
+
+class ConverterTest : public ::testing::Test {
+ protected:
+  void SetUp() override { write_tables(test_gene_rules()); }
+  void TearDown() override { set_mappings_dir(std::nullopt); }
+
+  void write_tables(const JsonDict& rules) {
+    tables.write("gene_rules.json", rules.dump());
+    tables.write("phenotype_terms.json", R"({"version": "terms-3", "genes": {}, "global": {
+        "Normal Metabolizer": "Normal Metabolizer",
+        "Intermediate Metabolizer": "Intermediate Metabolizer",
+        "Poor Metabolizer": "Poor Metabolizer"}})");
+    tables.write("genotype_terms.json", R"({"alleles": {}, "diplotype_activity": {}})");
+    set_mappings_dir(tables.path().string());
+  }
+
+  // A request reading `inputs` from the work directory and writing to out/.
+  JsonDict request(const std::vector<std::string>& inputs) const {
+    JsonDict r = JsonDict::object();
+    r["input_files"] = inputs;
+    r["input_dir"] = work.path().string();
+    r["output_dir"] = work.file("out");
+    return r;
+  }
+
+  LogCapture quiet;  // keeps the records of tests that do not look at them off the console
+  TempDir tables;
+  TempDir work;
+};
+
+const char* const CALLS_CSV =
+    "Gene,Diplotype,Phenotype\n"
+    "CYP2D6,*1/*1,Odd Term\n"
+    "CYP2C19,*1/*2,Intermediate Metabolizer\n";
+
+const char* const CALLS_INDENTED =
+    "[\n"
+    "    {\n"
+    "        \"Id\": \"CYP2C19\",\n"
+    "        \"Name\": \"CYP2C19\",\n"
+    "        \"StarAllele\": \"*1/*2\",\n"
+    "        \"Activity\": \"Intermediate Metabolizer\"\n"
+    "    },\n"
+    "    {\n"
+    "        \"Id\": \"CYP2D6\",\n"
+    "        \"Name\": \"CYP2D6\",\n"
+    "        \"StarAllele\": \"*1/*1\",\n"
+    "        \"Activity\": null\n"
+    "    }\n"
+    "]";
+
+const char* const CALLS_COMPACT =
+    "[{\"Id\": \"CYP2C19\", \"Name\": \"CYP2C19\", \"StarAllele\": \"*1/*2\", \"Activity\": \"Intermediate "
+    "Metabolizer\"}, {\"Id\": \"CYP2D6\", \"Name\": \"CYP2D6\", \"StarAllele\": \"*1/*1\", \"Activity\": null}]";
+
+std::string gunzip(const std::string& bytes) {
+  z_stream stream{};
+  EXPECT_EQ(inflateInit2(&stream, 15 + 16), Z_OK);
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  stream.avail_in = static_cast<uInt>(bytes.size());
+  std::string out;
+  char buffer[4096];
+  int status = Z_OK;
+  while (status == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(buffer);
+    stream.avail_out = sizeof buffer;
+    status = inflate(&stream, Z_NO_FLUSH);
+    out.append(buffer, sizeof buffer - stream.avail_out);
+  }
+  EXPECT_EQ(status, Z_STREAM_END);
+  EXPECT_EQ(stream.avail_in, 0u) << "bytes after the gzip stream";
+  inflateEnd(&stream);
+  return out;
+}
+
+std::vector<std::string> names_in(const fs::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+CallerStatement statement(const std::string& gene, const std::string& source,
+                          std::optional<std::string> phenotype_source = std::nullopt,
+                          std::vector<std::string> phenotypes = {}, std::string diplotype = "*1/*2") {
+  return CallerStatement(gene, diplotype, {}, std::move(phenotypes), source, std::move(phenotype_source));
+}
+
+// ---- Request ----
+
+TEST_F(ConverterTest, AbsentNullAndEmptyRequestsGiveTheDefaults) {
+  for (const auto& given : {std::optional<JsonDict>(), std::optional<JsonDict>(JsonDict()),
+                            std::optional<JsonDict>(JsonDict::object())}) {
+    CallsetConverter converter(given);
+    EXPECT_TRUE(converter.input_files.empty());
+    EXPECT_EQ(converter.input_dir, ".");
+    EXPECT_EQ(converter.output_dir, ".");
+    EXPECT_EQ(converter.output_json, HelvaraPgxConstants::DEFAULT_OUTPUT_JSON);
+    EXPECT_FALSE(converter.gzip_output);
+    EXPECT_TRUE(converter.write_provenance);
+    EXPECT_TRUE(converter.recover_dropped_genes);
+    EXPECT_TRUE(converter.gene_filter.empty());
+    EXPECT_FALSE(converter.phenotype_source);
+    EXPECT_EQ(converter.provenance, JsonDict::object());
+  }
+}
+
+struct FlagCase {
+  const char* value;  // JSON text of the member's value
+  bool expected;
+};
+
+void PrintTo(const FlagCase& c, std::ostream* os) { *os << c.value; }
+
+class RequestFlagTest : public ConverterTest, public ::testing::WithParamInterface<FlagCase> {};
+
+TEST_P(RequestFlagTest, PresentFlagsAreOnExactlyWhenTruthy) {
+  const JsonDict value = JsonDict::parse(GetParam().value);
+  for (const char* key : {"gzip_output", "write_provenance", "recover_dropped_genes"}) {
+    JsonDict r = JsonDict::object();
+    r[key] = value;
+    CallsetConverter converter(r);
+    const bool actual = std::string(key) == "gzip_output"        ? converter.gzip_output
+                        : std::string(key) == "write_provenance" ? converter.write_provenance
+                                                                 : converter.recover_dropped_genes;
+    EXPECT_EQ(actual, GetParam().expected) << key << " = " << GetParam().value;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Truthiness, RequestFlagTest,
+                         ::testing::Values(FlagCase{"null", false}, FlagCase{"false", false}, FlagCase{"0", false},
+                                           FlagCase{"0.0", false}, FlagCase{"\"\"", false}, FlagCase{"[]", false},
+                                           FlagCase{"{}", false}, FlagCase{"true", true}, FlagCase{"\"no\"", true},
+                                           FlagCase{"\" \"", true}, FlagCase{"2", true}, FlagCase{"[0]", true}));
+
+TEST_F(ConverterTest, MalformedRequestsNameTheMember) {
+  for (const char* text : {R"([1, 2])", R"({"input_dir": 5})", R"({"input_files": "a.json"})",
+                           R"({"gene_filter": ["CYP2D6", 3]})", R"({"phenotype_source": true})",
+                           R"({"output_json": ["a.json"]})"}) {
+    EXPECT_THROW(CallsetConverter(JsonDict::parse(text)), InvalidArgumentError) << text;
+  }
+}
+
+// ---- Phenotype source ----
+
+struct SourceCase {
+  const char* requested;  // JSON text
+  std::optional<std::string> resolved;
+  std::vector<std::string> preference;
+  std::vector<std::string> warnings;
+};
+
+void PrintTo(const SourceCase& c, std::ostream* os) { *os << c.requested; }
+
+class PhenotypeSourceTest : public ConverterTest, public ::testing::WithParamInterface<SourceCase> {};
+
+TEST_P(PhenotypeSourceTest, ResolvesAgainstTheRulesAndReorders) {
+  LogCapture log;
+  JsonDict r = JsonDict::object();
+  r["phenotype_source"] = JsonDict::parse(GetParam().requested);
+  CallsetConverter converter(r);
+  EXPECT_EQ(converter.phenotype_source, GetParam().resolved);
+  EXPECT_EQ(converter._source_preference(), GetParam().preference);
+  EXPECT_EQ(log.warnings(), GetParam().warnings);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, PhenotypeSourceTest,
+    ::testing::Values(
+        SourceCase{"null", std::nullopt, {"CPIC", "DPWG"}, {}}, SourceCase{"\"\"", std::nullopt, {"CPIC", "DPWG"}, {}},
+        SourceCase{"\" dpwg \"", "DPWG", {"DPWG", "CPIC"}, {}}, SourceCase{"\"CPIC\"", "CPIC", {"CPIC", "DPWG"}, {}},
+        SourceCase{"\"XYZ\"",
+                   std::nullopt,
+                   {"CPIC", "DPWG"},
+                   {"Unknown phenotype source 'XYZ'; using the default order CPIC, DPWG"}},
+        SourceCase{"\"  \"",
+                   std::nullopt,
+                   {"CPIC", "DPWG"},
+                   {"Unknown phenotype source '  '; using the default order CPIC, DPWG"}}));
+
+// ---- Input resolution ----
+
+TEST_F(ConverterTest, ListedFilesAreTakenAsGivenElseUnderTheInputDirectory) {
+  const std::string b = work.write("b.csv", CALLS_CSV);
+  const std::string elsewhere = tables.write("c.csv", CALLS_CSV);
+  LogCapture log;
+  CallsetConverter converter(request({"a.csv", "b.csv", elsewhere, "b.csv"}));
+  EXPECT_EQ(converter._resolve_input_files(), (std::vector<std::string>{b, elsewhere, b}));
+  EXPECT_EQ(log.warnings(), std::vector<std::string>{"Input file not found, skipping: a.csv"});
+}
+
+TEST_F(ConverterTest, DirectoryScanTakesSupportedRegularFilesInCodePointOrder) {
+  const TempDir scan;
+  scan.write("y.csv", "x");
+  scan.write("X.JSON", "x");
+  scan.write("z.txt", "x");
+  scan.write("a.Tsv", "x");
+  fs::create_directories(scan.path() / "w.json");
+  fs::create_symlink(scan.path() / "y.csv", scan.path() / "link.json");
+  fs::create_symlink(scan.path() / "w.json", scan.path() / "dirlink.csv");
+  LogCapture log;
+  JsonDict r = JsonDict::object();
+  r["input_files"] = {"n1.json", "n2.json", "n3.json"};
+  r["input_dir"] = scan.path().string() + "/";
+  CallsetConverter converter(r);
+  const std::string dir = scan.path().string() + "/";
+  EXPECT_EQ(converter._resolve_input_files(),
+            (std::vector<std::string>{dir + "X.JSON", dir + "a.Tsv", dir + "link.json", dir + "y.csv"}));
+  EXPECT_EQ(log.warnings().size(), 3u);
+}
+
+TEST_F(ConverterTest, NoInputAtAllIsAnErrorAndWritesNothing) {
+  JsonDict r = request({"missing.csv"});
+  r["input_dir"] = work.file("no-such-dir");
+  CallsetConverter converter(r);
+  try {
+    converter.run();
+    FAIL() << "expected an error";
+  } catch (const InvalidArgumentError& error) {
+    EXPECT_STREQ(error.what(),
+                 "No input files found. Provide input_files or an input_dir containing .json/.csv PGx output.");
+  }
+  EXPECT_FALSE(fs::exists(work.file("out")));
+}
+
+// ---- Merge ----
+
+TEST_F(ConverterTest, HigherRankWinsWhateverTheOrderAndGenesComeOutInCodePointOrder) {
+  CallsetConverter converter;
+  const auto records = converter._merge({
+      statement("CYP2D6", "pbstarphase", std::nullopt, {}, "*4/*4"),
+      statement("CYP2D6", "pharmcat_report", "CPIC", {"Poor Metabolizer"}, "*1/*4"),
+      statement("CYP2C9", "diplotype_table", std::nullopt, {"Normal Metabolizer"}),
+      statement("CYP2C19", "pharmcat_phenotype", "CPIC", {"Normal Metabolizer"}, "*1/*1"),
+      statement("CYP2C19", "pharmcat_report", "CPIC", {"Poor Metabolizer"}, "*2/*2"),
+  });
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].gene, "CYP2C19");
+  EXPECT_EQ(records[0].star_allele, "*2/*2");
+  EXPECT_EQ(records[1].gene, "CYP2C9");
+  EXPECT_EQ(records[1].activity, "Normal Metabolizer");
+  EXPECT_EQ(records[2].gene, "CYP2D6");
+  EXPECT_EQ(records[2].star_allele, "*1/*4");
+  EXPECT_EQ(records[2].source, "pharmcat_report");
+  EXPECT_EQ(records[2].warnings, std::vector<std::string>{});
+}
+
+TEST_F(ConverterTest, PreferredPhenotypeSourceWinsWithinOneCaller) {
+  const std::vector<CallerStatement> calls = {
+      statement("CYP2C19", "pharmcat_report", "DPWG", {"Poor Metabolizer"}, "*2/*2"),
+      statement("CYP2C19", "pharmcat_report", "CPIC", {"Normal Metabolizer"}, "*1/*1"),
+      statement("CYP2C19", "pharmcat_report", std::nullopt, {"Intermediate Metabolizer"}, "*1/*2"),
+  };
+  EXPECT_EQ(CallsetConverter()._merge(calls).at(0).phenotype_source, "CPIC");
+  EXPECT_EQ(CallsetConverter(JsonDict{{"phenotype_source", "dpwg"}})._merge(calls).at(0).phenotype_source, "DPWG");
+}
+
+TEST_F(ConverterTest, FallbackTakesTheActivityOfTheNextUsableSource) {
+  const std::vector<CallerStatement> calls = {
+      statement("CYP2C19", "pharmcat_report", "CPIC", {"Odd Term"}, "*1/*2"),
+      statement("CYP2C19", "pharmcat_report", "DPWG", {}, "*1/*2"),
+      statement("CYP2C19", "pharmcat_report", "DPWG", {"Poor Metabolizer"}, "*2/*2"),
+  };
+  CallsetConverter converter;
+  const ReportRecord record = converter._merge(calls).at(0);
+  EXPECT_EQ(record.star_allele, "*1/*2");
+  EXPECT_EQ(record.activity, "Poor Metabolizer");
+  EXPECT_EQ(record.phenotype_source, "DPWG");
+  EXPECT_EQ(record.warnings,
+            (std::vector<std::string>{"unmapped phenotype term 'Odd Term'", "no usable phenotype from CPIC; taken from DPWG"}));
+
+  JsonDict rules = test_gene_rules();
+  rules.erase("allow_source_fallback");
+  write_tables(rules);
+  const ReportRecord kept = CallsetConverter()._merge(calls).at(0);
+  EXPECT_FALSE(kept.activity);
+  EXPECT_EQ(kept.phenotype_source, "CPIC");
+}
+
+TEST_F(ConverterTest, GenesOnlyFromPbStarPhaseSurviveOnlyWhenRecoverable) {
+  const std::vector<CallerStatement> calls = {
+      statement("NAT2", "pbstarphase", std::nullopt, {}, "*4/*5"),
+      statement("NAT2", "pbstarphase", std::nullopt, {}, "*4/*6"),
+      statement("CYP2C8", "pbstarphase"),
+      statement("CYP3A5", "pbstarphase", std::nullopt, {}, "*3/*3"),
+      statement("CYP3A5", "pypgx", std::nullopt, {"Poor Metabolizer"}, "*1/*3"),
+  };
+  LogCapture log;
+  const auto records = CallsetConverter()._merge(calls);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].gene, "CYP3A5");
+  // Equal ranks: the statement read first wins; a PyPGx call beside it means
+  // no recovery, and its phenotype fills the missing activity.
+  EXPECT_EQ(records[0].star_allele, "*3/*3");
+  EXPECT_EQ(records[0].activity, "Poor Metabolizer");
+  EXPECT_EQ(records[0].warnings, (std::vector<std::string>{"no phenotype from pbstarphase",
+                                                           "no usable phenotype from pbstarphase; taken from pypgx"}));
+  EXPECT_EQ(records[1].gene, "NAT2");
+  EXPECT_EQ(records[1].star_allele, "*4/*5");
+  EXPECT_EQ(records[1].warnings.back(), "recovered from pbStarPhase; PharmCAT reported no guideline");
+
+  const auto without = CallsetConverter(JsonDict{{"recover_dropped_genes", false}})._merge(calls);
+  ASSERT_EQ(without.size(), 1u);
+  EXPECT_EQ(without[0].gene, "CYP3A5");
+}
+
+TEST_F(ConverterTest, GeneFilterIsExactAndEmptyRecordsAreStillReported) {
+  LogCapture log;
+  CallsetConverter converter(JsonDict{{"gene_filter", {"CYP2D6"}}});
+  const auto records = converter._merge({
+      statement("cyp2d6", "diplotype_table", std::nullopt, {"Normal Metabolizer"}),
+      statement("CYP2D6", "diplotype_table", std::nullopt, {}, "Unknown/Unknown"),
+  });
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].gene, "CYP2D6");
+  EXPECT_FALSE(records[0].star_allele);
+  EXPECT_FALSE(records[0].activity);
+  EXPECT_EQ(log.warnings(), std::vector<std::string>{"CYP2D6 produced neither diplotype nor phenotype"});
+  EXPECT_TRUE(converter._merge({}).empty());
+}
+
+// ---- Result file ----
+
+struct OutputCase {
+  bool gzip;
+  const char* output_json;
+  const char* result_name;
+  const char* sidecar_name;
+};
+
+void PrintTo(const OutputCase& c, std::ostream* os) { *os << (c.gzip ? "gzip " : "plain ") << c.output_json; }
+
+class OutputTest : public ConverterTest, public ::testing::WithParamInterface<OutputCase> {};
+
+TEST_P(OutputTest, WritesTheResultAndSidecarUnderTheirNames) {
+  work.write("calls.csv", CALLS_CSV);
+  JsonDict r = request({"calls.csv"});
+  r["gzip_output"] = GetParam().gzip;
+  r["output_json"] = GetParam().output_json;
+  LogCapture log;
+  CallsetConverter converter(r);
+  EXPECT_EQ(converter.run(), std::nullopt);
+
+  const fs::path out = work.path() / "out";
+  EXPECT_EQ(names_in(out), (std::vector<std::string>{GetParam().result_name, GetParam().sidecar_name}));
+  const std::string bytes = read_file((out / GetParam().result_name).string());
+  if (GetParam().gzip) {
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), "\x1f\x8b");
+    EXPECT_EQ(gunzip(bytes), CALLS_COMPACT);
+  } else {
+    EXPECT_EQ(bytes, CALLS_INDENTED);
+  }
+  const std::string sidecar = read_file((out / GetParam().sidecar_name).string());
+  EXPECT_EQ(sidecar, to_json_text(JsonDict::parse(sidecar), JsonStyle::Indented)) << "indented, never gzipped";
+  EXPECT_EQ(log.messages(LogLevel::INFO),
+            (std::vector<std::string>{"calls.csv: 2 gene call(s) from diplotype_table",
+                                      "Wrote 2 gene results to " + (out / GetParam().result_name).string(),
+                                      "Wrote provenance to " + (out / GetParam().sidecar_name).string()}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, OutputTest,
+    ::testing::Values(OutputCase{false, "out.json", "out.json", "out.provenance.json"},
+                      OutputCase{true, "out.json", "out.json.gz", "out.provenance.json"},
+                      OutputCase{true, "out.json.gz", "out.json.gz", "out.provenance.json"},
+                      OutputCase{true, "out.JSON.GZ", "out.JSON.GZ.gz", "out.JSON.GZ.provenance.json"},
+                      OutputCase{false, "out.gz.json", "out.gz.json", "out.gz.provenance.json"},
+                      OutputCase{false, "out.json.json", "out.json.json", "out.json.provenance.json"},
+                      OutputCase{false, "out.JSON", "out.JSON", "out.JSON.provenance.json"},
+                      OutputCase{false, "out", "out", "out.provenance.json"}));
+
+TEST_F(ConverterTest, ReturnListWritesNothingButStillLogs) {
+  work.write("calls.csv", CALLS_CSV);
+  LogCapture log;
+  CallsetConverter converter(request({"calls.csv"}));
+  const auto payload = converter.run(true);
+  ASSERT_TRUE(payload);
+  EXPECT_EQ(to_json_text(*payload, JsonStyle::Compact), CALLS_COMPACT);
+  EXPECT_FALSE(fs::exists(work.file("out")));
+  EXPECT_EQ(log.messages(LogLevel::INFO), std::vector<std::string>{"calls.csv: 2 gene call(s) from diplotype_table"});
+  EXPECT_EQ(log.warnings(), std::vector<std::string>{"1 term(s) have no Helvara mapping yet:\n  CYP2D6\tOdd Term"});
+}
+
+TEST_F(ConverterTest, AnEmptyResultIsStillWrittenWithItsSidecar) {
+  work.write("calls.csv", CALLS_CSV);
+  for (const bool gzip : {false, true}) {
+    JsonDict r = request({"calls.csv"});
+    r["gene_filter"] = {"NOPE"};
+    r["gzip_output"] = gzip;
+    LogCapture log;
+    CallsetConverter(r).run();
+    const std::string result = work.file(gzip ? "out/helvara_pgx.json.gz" : "out/helvara_pgx.json");
+    EXPECT_EQ(gzip ? gunzip(read_file(result)) : read_file(result), "[]");
+    EXPECT_EQ(JsonDict::parse(read_file(work.file("out/helvara_pgx.provenance.json")))["genes"], JsonDict::array());
+    EXPECT_EQ(log.messages(LogLevel::INFO).at(1), "Wrote 0 gene results to " + result);
+  }
+}
+
+// ---- Sidecar ----
+
+TEST_F(ConverterTest, SidecarHoldsTheSevenMembersInOrder) {
+  work.write("s.pharmcat.report.json", R"({"pharmcatVersion": "3.1.0", "dataVersion": "2025-01", "title": "t",
+      "timestamp": "ts", "genes": {"CPIC": {"CYP2C19": {"geneSymbol": "CYP2C19", "sourceDiplotypes": [
+        {"label": "*1/*2", "allele1": {"name": "*1"}, "allele2": {"name": "*2"}, "phenotypes": ["Odd Term"]}]}}}})");
+  work.write("s.pbstarphase.json", R"({"pbstarphase_version": "1.2",
+      "database_metadata": {"cpic_version": "c1", "hla_version": "h1", "pharmvar_version": "p1"},
+      "gene_details": {"NAT2": {"diplotypes": [{"diplotype": "*4/*5", "hap1": "*4", "hap2": "*5"}]},
+                       "CYP2C19": {"diplotypes": [{"diplotype": "*1/*1", "hap1": "*1", "hap2": "*1"}]}}})");
+  CallsetConverter converter(request({"s.pharmcat.report.json", "s.pbstarphase.json"}));
+  converter.run();
+  const JsonDict sidecar = JsonDict::parse(read_file(work.file("out/helvara_pgx.provenance.json")));
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : sidecar.items()) keys.push_back(key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"parserVersion", "phenotypeSourcePreference", "mappingVersions",
+                                            "passthroughSources", "callers", "unmappedTerms", "genes"}));
+  EXPECT_EQ(sidecar["parserVersion"], package_version());
+  EXPECT_EQ(sidecar["phenotypeSourcePreference"], JsonDict({"CPIC", "DPWG"}));
+  EXPECT_EQ(sidecar["mappingVersions"].dump(),
+            R"({"gene_rules":"rules-7","phenotype_terms":"terms-3","genotype_terms":null})");
+  EXPECT_EQ(sidecar["passthroughSources"], JsonDict({"Zeta", "b_caller", "pypgx"}));
+  EXPECT_EQ(sidecar["callers"].dump(),
+            R"({"pharmcatVersion":"3.1.0","dataVersion":"2025-01","title":"t","timestamp":"ts",)"
+            R"("pbstarphaseVersion":"1.2","cpicVersion":"c1","hlaVersion":"h1","pharmvarVersion":"p1"})");
+  EXPECT_EQ(sidecar["unmappedTerms"], JsonDict({"CYP2C19\tOdd Term"}));
+  ASSERT_EQ(sidecar["genes"].size(), 2u);
+  EXPECT_EQ(sidecar["genes"][0]["Id"], "CYP2C19");
+  EXPECT_EQ(sidecar["genes"][0]["source"], "pharmcat_report");
+  EXPECT_EQ(sidecar["genes"][1]["Id"], "NAT2");
+  EXPECT_EQ(sidecar["genes"][1]["warnings"].back(), "recovered from pbStarPhase; PharmCAT reported no guideline");
+}
+
+TEST_F(ConverterTest, SidecarIsSkippedWhenSwitchedOffIncludingByNull) {
+  work.write("calls.csv", CALLS_CSV);
+  for (const JsonDict& off : {JsonDict(false), JsonDict(nullptr)}) {
+    JsonDict r = request({"calls.csv"});
+    r["write_provenance"] = off;
+    LogCapture log;
+    CallsetConverter(r).run();
+    EXPECT_EQ(names_in(work.path() / "out"), std::vector<std::string>{"helvara_pgx.json"});
+    EXPECT_EQ(log.messages(LogLevel::INFO).size(), 2u);
+    fs::remove_all(work.path() / "out");
+  }
+}
+
+TEST_F(ConverterTest, VersionReadFailuresAreLoggedOnlyForInputAndValueErrors) {
+  const std::string gone = work.write("gone.pharmcat.report.json", "{}");
+  const PharmcatReportJsonParser missing(gone);
+  fs::remove(gone);
+  const SummaryJsonReader invalid(work.write("bad.pbstarphase.json", "{not json"));
+  const SummaryTsvReader unasked(work.write("calls.tsv", "nonsense"));
+  const PharmcatReportJsonParser array_root(work.write("array.pharmcat.report.json", "[1]"));
+
+  LogCapture log;
+  CallsetConverter converter;
+  converter._collect_versions(missing);
+  converter._collect_versions(invalid);
+  converter._collect_versions(unasked);
+  EXPECT_EQ(converter.provenance, JsonDict::object());
+  ASSERT_EQ(log.warnings().size(), 2u);
+  EXPECT_EQ(log.warnings()[0], "Could not read versions from " + gone + ": File not found: " + gone);
+  EXPECT_TRUE(log.warnings()[1].starts_with("Could not read versions from " + invalid.file_path + ": " +
+                                            invalid.file_path + " is not valid JSON: "));
+  // A structurally unusable document is neither kind and ends the run.
+  EXPECT_ANY_THROW(converter._collect_versions(array_root));
+}
+
+// ---- Failures and repeated runs ----
+
+TEST_F(ConverterTest, AReaderErrorInTheSecondFileLeavesNothingWritten) {
+  work.write("calls.csv", CALLS_CSV);
+  work.write("broken.pharmcat.report.json", "{\"pharmcatVersion\": ");
+  LogCapture log;
+  CallsetConverter converter(request({"calls.csv", "broken.pharmcat.report.json"}));
+  EXPECT_THROW(converter.run(), InvalidArgumentError);
+  EXPECT_EQ(log.messages(LogLevel::INFO), std::vector<std::string>{"calls.csv: 2 gene call(s) from diplotype_table"});
+  EXPECT_FALSE(fs::exists(work.file("out")));
+}
+
+TEST_F(ConverterTest, RepeatedRunsRewriteTheSameOutputAndKeepWhatWasCollected) {
+  work.write("calls.csv", CALLS_CSV);
+  CallsetConverter converter(request({"calls.csv"}));
+  converter.run();
+  const std::string first_sidecar = read_file(work.file("out/helvara_pgx.provenance.json"));
+  work.write("calls.csv", "Gene,Diplotype\nCYP2C19,*1/*2\n");
+  converter.run();
+  const JsonDict result = JsonDict::parse(read_file(work.file("out/helvara_pgx.json")));
+  ASSERT_EQ(result.size(), 1u);
+  const JsonDict sidecar = JsonDict::parse(read_file(work.file("out/helvara_pgx.provenance.json")));
+  // The unmapped term of the first run stays in the normaliser's record.
+  EXPECT_EQ(sidecar["unmappedTerms"], JsonDict({"CYP2D6\tOdd Term"}));
+  EXPECT_NE(read_file(work.file("out/helvara_pgx.provenance.json")), first_sidecar);
+  EXPECT_EQ(names_in(work.path() / "out"),
+            (std::vector<std::string>{"helvara_pgx.json", "helvara_pgx.provenance.json"}));
+}
+
+TEST_F(ConverterTest, FailedWritesLeaveNoFileBehind) {
+  work.write("calls.csv", CALLS_CSV);
+  {
+    // The output directory is a file.
+    work.write("taken", "not a directory");
+    JsonDict r = request({"calls.csv"});
+    r["output_dir"] = work.file("taken");
+    EXPECT_THROW(CallsetConverter(r).run(), IoError);
+    EXPECT_EQ(read_file(work.file("taken")), "not a directory");
+  }
+  {
+    // Only output_dir is created, not a sub-directory named in output_json.
+    JsonDict r = request({"calls.csv"});
+    r["output_json"] = "sub/out.json";
+    EXPECT_THROW(CallsetConverter(r).run(), IoError);
+    EXPECT_EQ(names_in(work.path() / "out"), std::vector<std::string>{});
+  }
+  {
+    // The sidecar cannot be written: the complete result stays, nothing else.
+    fs::create_directories(work.path() / "out" / "helvara_pgx.provenance.json");
+    EXPECT_THROW(CallsetConverter(request({"calls.csv"})).run(), IoError);
+    EXPECT_EQ(read_file(work.file("out/helvara_pgx.json")), CALLS_INDENTED);
+    EXPECT_EQ(names_in(work.path() / "out"),
+              (std::vector<std::string>{"helvara_pgx.json", "helvara_pgx.provenance.json"}));
+    EXPECT_TRUE(fs::is_empty(work.path() / "out" / "helvara_pgx.provenance.json"));
+  }
+}
+
+TEST_F(ConverterTest, RealPharmcatReportConvertsEndToEnd) {
+  const std::string realdata = testing::realdata_dir();
+  if (realdata.empty()) GTEST_SKIP() << "no real caller outputs";
+  JsonDict r = request({realdata + "/pharmcat/pharmcat.example.v3.0.1.report.json"});
+  CallsetConverter converter(r);
+  const auto payload = converter.run(true);
+  ASSERT_TRUE(payload);
+  ASSERT_FALSE(payload->empty());
+  std::set<std::string> ids;
+  for (const auto& item : *payload) {
+    EXPECT_EQ(item.size(), 4u);
+    ids.insert(item["Id"].get<std::string>());
+  }
+  EXPECT_EQ(ids.size(), payload->size()) << "one object per gene";
+  EXPECT_TRUE(ids.contains("CYP2C19"));
+  converter.run();
+  const JsonDict sidecar = JsonDict::parse(read_file(work.file("out/helvara_pgx.provenance.json")));
+  EXPECT_EQ(sidecar["callers"]["pharmcatVersion"].is_string(), true);
+}
+
+}  // namespace
+}  // namespace callset_converter
