@@ -41,7 +41,9 @@ enum class JsonStyle {
 std::string to_json_text(const JsonDict& value, JsonStyle style);
 
 // Parses `text` as one JSON document. A leading byte-order mark is not
-// skipped: it makes the document invalid. Invalid JSON raises
+// skipped: it makes the document invalid, and so does nesting of arrays and
+// objects deeper than 1000 levels (no input needs it; it would exhaust the
+// stack when nested values are copied). Invalid JSON raises
 // InvalidArgumentError "<origin> is not valid JSON: <parser description>",
 // with the parser's error nested as its cause.
 JsonDict parse_json_document(std::string_view text, const std::string& origin);

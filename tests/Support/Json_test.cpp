@@ -121,7 +121,8 @@ std::pair<std::string, bool> parse_failure(const std::string& text) {
 }
 
 TEST(JsonParsing, InvalidDocumentsNameTheOriginAndKeepTheCause) {
-  for (const std::string text : {"", "{\"a\": }", "[1] x", "\xEF\xBB\xBF{}", "[1e400]", "\"\\ud800\""}) {
+  const std::string too_deep = "{\"a\": " + std::string(1001, '[') + std::string(1001, ']') + "}";
+  for (const std::string text : {"", "{\"a\": }", "[1] x", "\xEF\xBB\xBF{}", "[1e400]", "\"\\ud800\"", too_deep.c_str()}) {
     const auto [message, nested] = parse_failure(text);
     EXPECT_TRUE(message.starts_with("in.json is not valid JSON: [json.exception.")) << text << " -> " << message;
     EXPECT_TRUE(nested) << text;
@@ -129,6 +130,12 @@ TEST(JsonParsing, InvalidDocumentsNameTheOriginAndKeepTheCause) {
   EXPECT_EQ(parse_failure("{\"a\": }").first,
             "in.json is not valid JSON: [json.exception.parse_error.101] parse error at line 1, column 7: syntax "
             "error while parsing value - unexpected '}'; expected '[', '{', or a literal");
+}
+
+TEST(JsonParsing, NestingIsBoundedButBracketsInTextDoNotCount) {
+  const std::string deepest = std::string(1000, '[') + std::string(1000, ']');
+  EXPECT_NO_THROW((void)parse_json_document(deepest, "in.json"));
+  EXPECT_NO_THROW((void)parse_json_document("[\"" + std::string(5000, '[') + "\\\"\"]", "in.json"));
 }
 
 TEST(JsonParsing, DuplicateMembersKeepTheLaterValueAtTheFirstPlace) {
