@@ -214,6 +214,20 @@ std::vector<std::string> CallsetConverter::_resolve_input_files() const {
   if (!taken.empty()) return taken;
   if (!is_directory(input_dir)) return {};
 
+  // The converter's own result and sidecar files (plain or gzipped) may lie
+  // in the scanned directory from an earlier run; read back as inputs they
+  // would re-enter the report as uploaded calls, so the scan leaves them out.
+  const std::string plain_out = join_path(output_dir, output_json);
+  const std::string gzip_out = ends_with(plain_out, ".gz") ? plain_out : plain_out + ".gz";
+  const std::vector<std::string> own_outputs = {plain_out, gzip_out, provenance_path(plain_out),
+                                                provenance_path(gzip_out)};
+  const auto is_own_output = [&](const std::string& path) {
+    return std::any_of(own_outputs.begin(), own_outputs.end(), [&](const std::string& own) {
+      std::error_code ignored;
+      return std::filesystem::equivalent(path, own, ignored);
+    });
+  };
+
   std::vector<std::string> found;
   std::error_code error;
   for (std::filesystem::directory_iterator it(input_dir, error), end; !error && it != end; it.increment(error)) {
@@ -223,7 +237,12 @@ std::vector<std::string> CallsetConverter::_resolve_input_files() const {
                                        [&](const char* suffix) { return ends_with(lowered, suffix); });
     if (!suffix_ok) continue;
     const std::string joined = join_path(input_dir, name);
-    if (is_regular_file(joined)) found.push_back(joined);
+    if (!is_regular_file(joined)) continue;
+    if (is_own_output(joined)) {
+      log_debug("Not reading the converter's own output %s", joined);
+      continue;
+    }
+    found.push_back(joined);
   }
   if (error) throw IoError("Cannot list directory " + input_dir + ": " + error.message());
   // std::string compares as unsigned bytes, which for UTF-8 is code-point order.

@@ -251,6 +251,22 @@ TEST_F(ConverterTest, DirectoryScanTakesSupportedRegularFilesInCodePointOrder) {
   EXPECT_EQ(log.warnings().size(), 3u);
 }
 
+TEST_F(ConverterTest, ASecondRunInTheSameDirectoryDoesNotReadBackItsOwnOutput) {
+  work.write("calls.csv", CALLS_CSV);
+  for (const bool gzip : {false, true}) {
+    JsonDict r = JsonDict::object();
+    r["input_dir"] = work.path().string();
+    r["output_dir"] = work.path().string() + "/.";
+    r["gzip_output"] = gzip;
+    CallsetConverter converter(r);
+    converter.run();
+    converter.run();
+    EXPECT_EQ(converter._resolve_input_files(), (std::vector<std::string>{work.file("calls.csv")}));
+  }
+  const std::string plain = read_file(work.file("helvara_pgx.json"));
+  EXPECT_EQ(plain, CALLS_INDENTED);
+}
+
 TEST_F(ConverterTest, NoInputAtAllIsAnErrorAndWritesNothing) {
   JsonDict r = request({"missing.csv"});
   r["input_dir"] = work.file("no-such-dir");
