@@ -32,24 +32,14 @@ LogArg::LogArg(const std::optional<std::string>& text)
     : kind_(text ? Kind::Text : Kind::None), text_(text.value_or(std::string())) {}
 LogArg::LogArg(const std::vector<std::string>& items) : kind_(Kind::List), items_(items) {}
 
-std::string LogArg::as_text() const {
-  switch (kind_) {
-    case Kind::Text:
-      return text_;
-    case Kind::None:
-      return "None";
-    case Kind::Number:
-      return std::to_string(number_);
-    case Kind::List:
-      return quoted_literal(items_);
-  }
-  return {};
-}
+std::string LogArg::as_text() const { return render(/*quoted=*/false); }
 
-std::string LogArg::as_literal() const {
+std::string LogArg::as_literal() const { return render(/*quoted=*/true); }
+
+std::string LogArg::render(bool quoted) const {
   switch (kind_) {
     case Kind::Text:
-      return quoted_literal(std::string_view(text_));
+      return quoted ? quoted_literal(text_) : text_;
     case Kind::None:
       return "None";
     case Kind::Number:

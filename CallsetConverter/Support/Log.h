@@ -36,6 +36,9 @@ class LogArg {
 
  private:
   enum class Kind { Text, None, Number, List };
+  // The text (or, with `quoted`, the quoted literal) of the argument; a
+  // list is always written as the literals of its items.
+  std::string render(bool quoted) const;
   Kind kind_;
   std::string text_;
   long long number_ = 0;
