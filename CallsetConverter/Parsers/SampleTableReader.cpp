@@ -34,13 +34,11 @@ std::optional<std::string> SampleTableReader::_value(const Row& row, const std::
 
 std::optional<std::string> SampleTableReader::_gene_from_file_name() const {
   const std::string name = base_name(file_path);
-  // The last extension goes unless the only dots lead the name.
+  // The last extension goes, from the last "." on; a name whose only "."
+  // is its first character (".tsv") has no extension.
   std::string_view stem = name;
   const std::size_t dot = name.rfind('.');
-  const std::size_t first_non_dot = name.find_first_not_of('.');
-  if (dot != std::string::npos && first_non_dot != std::string::npos && first_non_dot < dot) {
-    stem = stem.substr(0, dot);
-  }
+  if (dot != std::string::npos && dot > 0) stem = stem.substr(0, dot);
   std::string gene = trim(stem);
   if (gene.empty()) return std::nullopt;
   const std::string lowered = to_lower(gene);
