@@ -63,19 +63,30 @@ std::string read_text_file(const std::string& path, bool skip_bom) {
   return text;
 }
 
+namespace {
+
+// stat of `path`; false for the empty path and for a path holding a NUL
+// character, which names no file (the system call would see only the text
+// before it, another file).
+bool stat_path(const std::string& path, struct stat& info) {
+  return !path.empty() && path.find('\0') == std::string::npos && ::stat(path.c_str(), &info) == 0;
+}
+
+}  // namespace
+
 bool path_exists(const std::string& path) {
   struct stat info {};
-  return !path.empty() && ::stat(path.c_str(), &info) == 0;
+  return stat_path(path, info);
 }
 
 bool is_directory(const std::string& path) {
   struct stat info {};
-  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return stat_path(path, info) && S_ISDIR(info.st_mode);
 }
 
 bool is_regular_file(const std::string& path) {
   struct stat info {};
-  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  return stat_path(path, info) && S_ISREG(info.st_mode);
 }
 
 std::string join_path(const std::string& directory, const std::string& name) {

@@ -15,7 +15,7 @@ std::string read_file_bytes(const std::string& path);
 std::string read_text_file(const std::string& path, bool skip_bom);
 
 // File-system tests on a path string; each follows symbolic links and is
-// false for the empty path.
+// false for the empty path and for a path holding a NUL character.
 bool path_exists(const std::string& path);
 bool is_directory(const std::string& path);
 bool is_regular_file(const std::string& path);

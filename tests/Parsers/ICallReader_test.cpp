@@ -48,6 +48,9 @@ TEST(ReaderConstruction, RequiresAnExistingEntryOfAnyKind) {
   EXPECT_EQ(message_of<FileNotFoundError>([&] { PlainReader reader(missing); }), "File not found: " + missing);
 
   const std::string file = dir.write("a.json", "{}");
+  // The text before a NUL character names another file, not this path.
+  const std::string with_nul = file + std::string(1, '\0') + "x";
+  EXPECT_THROW(PlainReader reader(with_nul), FileNotFoundError);
   const PlainReader reader(file);
   EXPECT_EQ(reader.file_path, file);
   // A directory is an existing entry: construction passes, loading fails.
