@@ -8,6 +8,7 @@
 #include "CallsetConverter/CallsetConverter.h"
 #include "CallsetConverter/HelvaraPgxConstants.h"
 #include "CallsetConverter/Support/Text.h"
+#include "CallsetConverter/Support/Version.h"
 
 namespace callset_converter {
 
@@ -18,7 +19,7 @@ UsageError::~UsageError() = default;
 
 namespace {
 
-enum class Takes { Nothing, OneValue, Values, Help };
+enum class Takes { Nothing, OneValue, Values, Help, Version };
 
 struct OptionEntry {
   const char* name;
@@ -42,6 +43,7 @@ constexpr OptionEntry OPTIONS[] = {
      "preferred PharmCAT phenotype source (CPIC or DPWG). Falls back to the other source for genes the chosen one "
      "does not give a usable phenotype for. Defaults to CPIC."},
     {"--log-level", Takes::OneValue, "LOG_LEVEL", nullptr},
+    {"--version", Takes::Version, nullptr, "show program's version number and exit"},
 };
 
 constexpr const char* INPUT_FILES_HELP = "input .json / .csv files";
@@ -198,11 +200,16 @@ CommandLineOptions parse_command_line(const std::vector<std::string>& arguments)
     }
     const OptionEntry& option = *token.option;
     const std::string name = option.name;
-    if ((option.takes == Takes::Nothing || option.takes == Takes::Help) && token.explicit_value) {
+    if ((option.takes == Takes::Nothing || option.takes == Takes::Help || option.takes == Takes::Version) &&
+        token.explicit_value) {
       throw UsageError("argument " + name + ": ignored explicit argument " + quoted_literal(*token.explicit_value));
     }
     if (option.takes == Takes::Help) {
       options.action = CommandLineOptions::Action::Help;
+      return options;
+    }
+    if (option.takes == Takes::Version) {
+      options.action = CommandLineOptions::Action::Version;
       return options;
     }
     if (option.takes == Takes::Nothing) {
@@ -305,6 +312,11 @@ int from_cli(int argc, char** argv) {
   }
   if (options.action == CommandLineOptions::Action::Help) {
     const std::string text = help_text();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return 0;
+  }
+  if (options.action == CommandLineOptions::Action::Version) {
+    const std::string text = std::string(PROGRAM_NAME) + " " + package_version() + "\n";
     std::fwrite(text.data(), 1, text.size(), stdout);
     return 0;
   }

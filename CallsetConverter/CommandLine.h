@@ -25,7 +25,7 @@ class UsageError : public std::runtime_error {
 
 // What the arguments ask for.
 struct CommandLineOptions {
-  enum class Action { Run, Help };
+  enum class Action { Run, Help, Version };
   Action action = Action::Run;
   // Always the nine request members, in request order.
   JsonDict request;
@@ -36,9 +36,9 @@ struct CommandLineOptions {
 // Parses the arguments after the program name. Long options may be
 // shortened to any unambiguous prefix and take their value from the next
 // argument or after "="; --genes takes every following argument up to the
-// next one starting with "-"; "--" ends the options. -h/--help ends the
-// parse at once. Raises UsageError for an unknown or ambiguous option, a
-// missing value or a value given to a flag.
+// next one starting with "-"; "--" ends the options. -h/--help and
+// --version end the parse at once. Raises UsageError for an unknown or
+// ambiguous option, a missing value or a value given to a flag.
 CommandLineOptions parse_command_line(const std::vector<std::string>& arguments);
 
 // The logging threshold for a --log-level value: the level of that name
