@@ -11,9 +11,33 @@
 #include <string>
 #include <vector>
 
+#include "CallsetConverter/Models/CallerStatement.h"
 #include "CallsetConverter/Support/Log.h"
+#include "CallsetConverter/Support/Text.h"
+
+namespace callset_converter {
+
+// Failure output shows a statement, haplotypes included.
+inline void PrintTo(const CallerStatement& statement, std::ostream* out) {
+  *out << statement.repr() << " haplotypes=" << quoted_literal(statement.haplotypes);
+}
+
+}  // namespace callset_converter
 
 namespace callset_converter::testing {
+
+// The message of the `Error` that `body` raises; a test failure when it
+// raises none.
+template <typename Error, typename Body>
+std::string message_of(Body body) {
+  try {
+    body();
+  } catch (const Error& error) {
+    return error.what();
+  }
+  ADD_FAILURE() << "expected an error";
+  return {};
+}
 
 // Captures every record at every level while it lives, then restores the
 // logger as it was.

@@ -37,16 +37,7 @@ Strings genes_and_sources(const std::vector<CallerStatement>& statements) {
   return out;
 }
 
-template <typename Error, typename Body>
-std::string message_of(Body body) {
-  try {
-    body();
-  } catch (const Error& error) {
-    return error.what();
-  }
-  ADD_FAILURE() << "expected an error";
-  return {};
-}
+using testing::message_of;
 
 TEST(PharmcatReaders, ShareTheReaderConstructionAndNameTheirSources) {
   TempDir dir;

@@ -23,16 +23,7 @@ class PlainReader : public ICallReader {
   std::vector<CallerStatement> parse() const override { return {}; }
 };
 
-template <typename Error, typename Body>
-std::string message_of(Body body) {
-  try {
-    body();
-  } catch (const Error& error) {
-    return error.what();
-  }
-  ADD_FAILURE() << "expected an error";
-  return {};
-}
+using testing::message_of;
 
 TEST(ReaderConstruction, RefusesAnAbsentOrEmptyPathBeforeLookingAtTheFileSystem) {
   for (const auto& build : {+[] { PlainReader reader(std::nullopt); }, +[] { PlainReader reader(""); },

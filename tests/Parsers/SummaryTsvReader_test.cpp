@@ -17,16 +17,7 @@ using testing::LogCapture;
 using testing::TempDir;
 using Strings = std::vector<std::string>;
 
-template <typename Error, typename Body>
-std::string message_of(Body body) {
-  try {
-    body();
-  } catch (const Error& error) {
-    return error.what();
-  }
-  ADD_FAILURE() << "expected an error";
-  return {};
-}
+using testing::message_of;
 
 // "gene|diplotype|[haplotypes]" for each statement.
 Strings summarise(const std::vector<CallerStatement>& statements) {

@@ -8,11 +8,6 @@
 
 namespace callset_converter {
 
-// Failure output shows the statement, haplotypes included.
-void PrintTo(const CallerStatement& statement, std::ostream* out) {
-  *out << statement.repr() << " haplotypes=" << quoted_literal(statement.haplotypes);
-}
-
 namespace {
 
 using testing::LogCapture;
