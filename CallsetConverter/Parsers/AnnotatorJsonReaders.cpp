@@ -50,10 +50,24 @@ std::vector<std::string> haplotype_names(const JsonDict& diplotype, const Place&
   return names;
 }
 
+// What parse reads of a file: the root's member names (the "no gene
+// reports found" message lists them) and the gene container wherever it may
+// lie. A report's drug annotations and messages, most of its bytes, are
+// validated but never built.
+const JsonSelection& gene_container_selection() {
+  static const JsonSelection selection = [] {
+    JsonSelection kept = JsonSelection::member_names();
+    for (const char* key : PharmcatPhenotypeJsonParser::_root_keys) kept.keep({key});
+    kept.keep({"report", "genes"});
+    return kept;
+  }();
+  return selection;
+}
+
 }  // namespace
 
 std::vector<CallerStatement> PharmcatPhenotypeJsonParser::parse() const {
-  const JsonDict root = _load_json();
+  const JsonDict root = _load_json(gene_container_selection());
   const JsonDict& container = _extract_genes_by_source(root);
   std::vector<CallerStatement> statements;
   const auto add = [&](const JsonDict& gene_report, const std::optional<std::string>& phenotype_source) {
@@ -159,7 +173,9 @@ std::optional<std::string> PharmcatPhenotypeJsonParser::_as_text(const JsonDict&
 std::string PharmcatReportJsonParser::reader_source_name() const { return source_name; }
 
 JsonDict PharmcatReportJsonParser::read_versions() const {
-  JsonDict root = _load_json();
+  static const JsonSelection version_members =
+      JsonSelection::member_names().keep({"pharmcatVersion"}).keep({"dataVersion"}).keep({"title"}).keep({"timestamp"});
+  JsonDict root = _load_json(version_members);
   if (!root.is_object()) throw MalformedStructureError(file_path + ": expected a JSON object at the root");
   JsonDict versions = JsonDict::object();
   // Room for all four members up front: growing an object copies the

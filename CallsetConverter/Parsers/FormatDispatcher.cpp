@@ -11,6 +11,7 @@
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
 #include "CallsetConverter/Support/Json.h"
+#include "CallsetConverter/Support/JsonLoading.h"
 #include "CallsetConverter/Support/Log.h"
 #include "CallsetConverter/Support/Text.h"
 
@@ -56,7 +57,8 @@ std::unique_ptr<ICallReader> FormatDispatcher::get_parser(const std::string& fil
 std::unique_ptr<ICallReader> FormatDispatcher::_sniff(const std::string& file_path) {
   JsonDict root;
   try {
-    root = load_json_file(file_path);
+    // Only the root's member names decide; their values are never built.
+    root = load_json_file(file_path, JsonSelection::member_names());
   } catch (const TextDecodeError&) {
     // Undecodable bytes are the user's fault to see, not a format question.
     throw;

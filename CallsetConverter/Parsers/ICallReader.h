@@ -7,6 +7,7 @@
 
 #include "CallsetConverter/Models/CallerStatement.h"
 #include "CallsetConverter/Models/JsonDict.h"
+#include "CallsetConverter/Support/JsonLoading.h"
 
 namespace callset_converter {
 
@@ -48,6 +49,10 @@ class ICallReader {
   // <parser description>" with the parser's error nested as its cause.
   // Documents nested more than 1000 levels deep are refused the same way.
   JsonDict _load_json() const;
+  // The same load, validating the whole file with the same errors, but
+  // building only the parts `selection` names (see JsonSelection): a reader
+  // that looks at a few members of a large document pays for one scan of it.
+  JsonDict _load_json(const JsonSelection& selection) const;
 
   // One WARNING record "Skipping <gene>: <reason>".
   static void _log_skip(const std::string& gene, const std::string& reason);

@@ -28,7 +28,8 @@ std::optional<std::string> diplotype_text(const JsonDict& diplotype, std::string
 }  // namespace
 
 std::vector<CallerStatement> SummaryJsonReader::parse() const {
-  const JsonDict root = _load_json();
+  static const JsonSelection gene_details = JsonSelection::member_names().keep({"gene_details"});
+  const JsonDict root = _load_json(gene_details);
   if (!root.is_object()) throw MalformedStructureError(file_path + ": expected a JSON object at the root");
   const JsonDict* details = find_member(root, "gene_details");
   if (details == nullptr || !details->is_object()) {
@@ -81,7 +82,9 @@ std::vector<CallerStatement> SummaryJsonReader::parse() const {
 std::string SummaryJsonReader::reader_source_name() const { return source_name; }
 
 JsonDict SummaryJsonReader::read_versions() const {
-  JsonDict root = _load_json();
+  static const JsonSelection version_members =
+      JsonSelection::member_names().keep({"pbstarphase_version"}).keep({"database_metadata"});
+  JsonDict root = _load_json(version_members);
   if (!root.is_object()) throw MalformedStructureError(file_path + ": expected a JSON object at the root");
   JsonDict metadata = JsonDict::object();
   const auto found = root.find("database_metadata");

@@ -4,12 +4,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <vector>
 
-#include "CallsetConverter/Support/Errors.h"
-#include "CallsetConverter/Support/Files.h"
-#include "CallsetConverter/Support/Text.h"
+#include "CallsetConverter/Support/JsonLoading.h"
 
 namespace callset_converter {
 
@@ -299,75 +296,10 @@ std::string to_json_text(const JsonDict& value, JsonStyle style) {
   return out;
 }
 
-namespace {
-
-// Deepest nesting of arrays and objects a document may have. Caller outputs
-// and mapping tables nest a dozen levels at most; far deeper documents
-// would exhaust the stack when nested values are copied, so they are
-// refused as invalid JSON instead.
-constexpr std::size_t kMaxNesting = 1000;
-
-// Raises the parser's kind of error, with its position, when `text` opens
-// more than kMaxNesting arrays and objects inside one another (brackets
-// inside strings do not count).
-void require_bounded_nesting(std::string_view text) {
-  std::size_t depth = 0;
-  std::size_t line = 0;
-  std::size_t line_start = 0;
-  bool in_string = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (in_string) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        in_string = false;
-      }
-      continue;
-    }
-    if (c == '"') {
-      in_string = true;
-    } else if (c == '\n') {
-      ++line;
-      line_start = i + 1;
-    } else if (c == ']' || c == '}') {
-      if (depth > 0) --depth;
-    } else if ((c == '[' || c == '{') && ++depth > kMaxNesting) {
-      throw JsonDict::parse_error::create(101, nlohmann::detail::position_t{i + 1, i + 1 - line_start, line},
-                                          "syntax error while parsing value - nesting deeper than " +
-                                              std::to_string(kMaxNesting) + " levels is not supported",
-                                          static_cast<const JsonDict*>(nullptr));
-    }
-  }
-}
-
-}  // namespace
-
 JsonDict parse_json_document(std::string_view text, const std::string& origin) {
-  const std::string prefix = origin + " is not valid JSON: ";
-  if (text.starts_with("\xEF\xBB\xBF")) {
-    // The parser would skip a byte-order mark; a JSON input must not carry one.
-    try {
-      throw JsonDict::parse_error::create(
-          101, nlohmann::detail::position_t{1, 1, 0},
-          "syntax error while parsing value - unexpected byte-order mark; expected '[', '{', or a literal",
-          static_cast<const JsonDict*>(nullptr));
-    } catch (const JsonDict::exception& e) {
-      std::throw_with_nested(InvalidArgumentError(prefix + e.what()));
-    }
-  }
-  try {
-    require_bounded_nesting(text);
-    return JsonDict::parse(text.begin(), text.end());
-  } catch (const JsonDict::exception& e) {
-    std::throw_with_nested(InvalidArgumentError(prefix + e.what()));
-  }
+  return parse_json_document(text, origin, JsonSelection::everything());
 }
 
-JsonDict load_json_file(const std::string& path) {
-  const std::string bytes = read_file_bytes(path);
-  require_utf8(bytes, path);
-  return parse_json_document(bytes, path);
-}
+JsonDict load_json_file(const std::string& path) { return load_json_file(path, JsonSelection::everything()); }
 
 }  // namespace callset_converter

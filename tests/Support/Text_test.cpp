@@ -72,6 +72,21 @@ TEST(Utf8, FindsTheFirstInvalidByte) {
   EXPECT_EQ(find_invalid_utf8("\xF4\x90\x80\x80"), 0u);  // beyond U+10FFFF
 }
 
+TEST(Utf8, FindsFaultsAtEveryPlaceAroundAsciiRuns) {
+  // ASCII is passed in blocks; a fault or a sequence may start anywhere in
+  // or after a block, and a sequence may be cut by the end of the text.
+  for (std::size_t before = 0; before < 20; ++before) {
+    const std::string ascii(before, 'a');
+    for (std::size_t after : {0u, 1u, 7u, 8u, 9u, 17u}) {
+      const std::string tail(after, 'b');
+      EXPECT_FALSE(find_invalid_utf8(ascii + "\xC3\xA9" + tail + "\xE2\x80\x93" + tail).has_value()) << before;
+      EXPECT_EQ(find_invalid_utf8(ascii + "\xFF" + tail), before) << before << " " << after;
+      EXPECT_EQ(find_invalid_utf8(ascii + tail + "\xF0\x9F\x98"), before + after) << before << " " << after;
+      EXPECT_EQ(find_invalid_utf8(ascii + "\xC3\xA9" + tail + "\x80"), before + 2 + after) << before << " " << after;
+    }
+  }
+}
+
 TEST(Utf8, RequireRaisesTheDecodingKindNamingTheOrigin) {
   try {
     require_utf8("ok\xFE", "in.tsv");

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "CallsetConverter/Models/JsonDict.h"
+
+namespace callset_converter {
+
+// The parts of a JSON document that a reader looks at. Loading with a
+// selection validates the whole document exactly as a full load does (same
+// parser, same errors), but builds only what the selection names, so the
+// bulk of a large input that no reader reads (PharmCAT's drug annotations,
+// say) costs one scan and no memory.
+//
+// A selection is a tree of member names below the root. An object at a
+// point of the tree lists every member, in file order, with the later of two
+// duplicate members at the first one's place, as a full load does; the
+// value of a member is built in full when the selection keeps it whole,
+// opened the same way when the selection names members below it, and
+// otherwise a discarded value (JsonDict::value_t::discarded), which is blank,
+// has the kind name "NoneType" and is present for find_member. A value at a
+// point of the tree that is not an object (a root array, say) is likewise a
+// discarded value: a selection only ever opens objects.
+class JsonSelection {
+ public:
+  // The whole document, exactly as a full load builds it.
+  static JsonSelection everything();
+  // The root object's member names; every value discarded. Add members to
+  // keep with keep().
+  static JsonSelection member_names();
+
+  // Also builds the whole value found by following `path`, member names
+  // from the root (an empty path keeps the whole document).
+  JsonSelection& keep(std::initializer_list<std::string_view> path);
+
+  bool keeps_whole() const { return whole_; }
+  // What to build of the member `name` of an object at this point: nullptr
+  // when its value is discarded.
+  const JsonSelection* member(std::string_view name) const;
+
+ private:
+  bool whole_ = false;
+  std::vector<std::pair<std::string, JsonSelection>> members_;
+};
+
+// Parses `text` as one JSON document and builds what `selection` names.
+// Errors are those of parse_json_document (Json.h): a leading byte-order
+// mark, invalid JSON and nesting deeper than 1000 levels raise
+// InvalidArgumentError "<origin> is not valid JSON: <parser description>"
+// with the parser's error nested as its cause, whatever the selection. Object
+// members are indexed while they are built, so a large object costs time in
+// proportion to its size.
+JsonDict parse_json_document(std::string_view text, const std::string& origin, const JsonSelection& selection);
+
+// Reads `path` (file-system failures raise IoError) and parses it with the
+// selective parse_json_document. Bytes that are not UTF-8 raise
+// TextDecodeError, before any fault of the JSON itself.
+JsonDict load_json_file(const std::string& path, const JsonSelection& selection);
+
+}  // namespace callset_converter

@@ -1,0 +1,365 @@
+#include "CallsetConverter/Support/JsonLoading.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "CallsetConverter/Support/Errors.h"
+#include "CallsetConverter/Support/Files.h"
+#include "CallsetConverter/Support/Json.h"
+#include "CallsetConverter/Support/Text.h"
+#include "TestSupport.h"
+
+namespace callset_converter {
+namespace {
+
+// The selections the readers and the dispatcher load with.
+struct NamedSelection {
+  const char* name;
+  JsonSelection selection;
+};
+
+std::vector<NamedSelection> reader_selections() {
+  return {
+      {"everything", JsonSelection::everything()},
+      {"member names", JsonSelection::member_names()},
+      {"PharmCAT gene container",
+       JsonSelection::member_names().keep({"geneReports"}).keep({"genes"}).keep({"report", "genes"})},
+      {"PharmCAT versions",
+       JsonSelection::member_names().keep({"pharmcatVersion"}).keep({"dataVersion"}).keep({"title"}).keep(
+           {"timestamp"})},
+      {"pbStarPhase gene_details", JsonSelection::member_names().keep({"gene_details"})},
+      {"pbStarPhase versions", JsonSelection::member_names().keep({"pbstarphase_version"}).keep({"database_metadata"})},
+  };
+}
+
+// What a selective load must give: the plain full parse with every value
+// the selection does not build replaced by a discarded value.
+JsonDict pruned(const JsonDict& value, const JsonSelection& selection) {
+  if (selection.keeps_whole()) return value;
+  if (!value.is_object()) return JsonDict(JsonDict::value_t::discarded);
+  JsonDict out = JsonDict::object();
+  for (const auto& [name, member] : value.items()) {
+    const JsonSelection* kept = selection.member(name);
+    out[name] = kept == nullptr ? JsonDict(JsonDict::value_t::discarded) : pruned(member, *kept);
+  }
+  return out;
+}
+
+// Equality that also tells an integer from a float, a signed from an
+// unsigned integer and a discarded value from null, and that sees member
+// order. On a difference it names the path.
+::testing::AssertionResult same_tree(const JsonDict& expected, const JsonDict& actual, const std::string& path = "$") {
+  if (expected.type() != actual.type()) {
+    return ::testing::AssertionFailure() << path << ": " << expected.type_name() << " vs " << actual.type_name()
+                                         << " (" << static_cast<int>(expected.type()) << " vs "
+                                         << static_cast<int>(actual.type()) << ")";
+  }
+  if (expected.is_object()) {
+    if (expected.size() != actual.size()) return ::testing::AssertionFailure() << path << ": member counts differ";
+    auto a = actual.items().begin();
+    for (const auto& [name, value] : expected.items()) {
+      if (a.key() != name) return ::testing::AssertionFailure() << path << ": member " << name << " vs " << a.key();
+      if (auto result = same_tree(value, a.value(), path + "." + name); !result) return result;
+      ++a;
+    }
+    return ::testing::AssertionSuccess();
+  }
+  if (expected.is_array()) {
+    if (expected.size() != actual.size()) return ::testing::AssertionFailure() << path << ": lengths differ";
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      if (auto result = same_tree(expected[i], actual[i], path + "[" + std::to_string(i) + "]"); !result) {
+        return result;
+      }
+    }
+    return ::testing::AssertionSuccess();
+  }
+  if (expected.is_discarded() || expected == actual) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << path << ": " << expected.dump() << " vs " << actual.dump();
+}
+
+// Every reader selection gives the pruned plain parse of `text`.
+void expect_selections_match_plain_parse(const std::string& text, const std::string& label) {
+  const JsonDict plain = JsonDict::parse(text);
+  for (const auto& [name, selection] : reader_selections()) {
+    EXPECT_TRUE(same_tree(pruned(plain, selection), parse_json_document(text, "in.json", selection)))
+        << label << ", selection " << name;
+  }
+}
+
+// An object of `count` members named from a small set, so that names recur
+// at scattered places, with values of every kind.
+std::string object_with_recurring_names(std::size_t count) {
+  std::string text = "{";
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) text += ", ";
+    text += "\"m" + std::to_string(i * 7919 % (count / 3 + 1)) + "\": ";
+    switch (i % 5) {
+      case 0:
+        text += std::to_string(i);
+        break;
+      case 1:
+        text += "-" + std::to_string(i) + ".5e1";
+        break;
+      case 2:
+        text += "{\"v\": [" + std::to_string(i) + ", null], \"v\": \"later\"}";
+        break;
+      case 3:
+        text += "\"t\\u00e9xt " + std::to_string(i) + "\"";
+        break;
+      default:
+        text += "[true, {}, []]";
+    }
+  }
+  return text + "}";
+}
+
+TEST(JsonSelectiveLoad, MatchesThePlainParseOnShapedDocuments) {
+  const std::string large = object_with_recurring_names(3000);
+  const std::string cases[] = {
+      R"({"a": 1, "b": 2, "a": 3})",
+      R"({"genes": {"CPIC": {"X": {"geneSymbol": "X"}}, "CPIC": {"Y": 1}}, "drugs": {"d": [1, 2]}, "genes": null})",
+      R"({"report": {"genes": {"A": 1}, "other": [1, 2], "genes": {"B": 2}}, "title": "t"})",
+      R"({"report": [1, {"genes": {}}], "geneReports": "text", "genes": 7})",
+      R"({"report": "text", "pharmcatVersion": 1.5, "dataVersion": null, "timestamp": false})",
+      R"({"gene_details": {"CYP2D6": {"diplotypes": [{"hap1": "*1"}]}, "NAT2": null}, "pbstarphase_version": 3})",
+      R"({"database_metadata": {"cpic_version": 1, "cpic_version": 2}, "pbstarphase_version": "1.0"})",
+      R"({"n": [0, -0, 1, -1, 18446744073709551615, -9223372036854775808, 1.0, 1e2, -2.5E-3, 12345678901234567890]})",
+      R"({"": {"": [""]}, "\u00e9\ud83d\ude00": "\u0000\n\"\\/"})",
+      R"([{"genes": 1}, 2])",
+      R"("text")",
+      "17",
+      "null",
+      "{}",
+      "[]",
+      "  {\n\t\"a\" :\r\n [ ] }  ",
+      "{\"genes\": " + large + ", \"drugs\": " + large + ", \"genes\": " + large + "}",
+      "{\"gene_details\": " + std::string(999, '[') + std::string(999, ']') + "}",
+  };
+  for (const std::string& text : cases) expect_selections_match_plain_parse(text, text.substr(0, 60));
+}
+
+TEST(JsonSelectiveLoad, MatchesThePlainParseOnRealCallerOutputs) {
+  const std::string dir = testing::realdata_dir();
+  if (dir.empty()) GTEST_SKIP() << "real caller outputs are not available";
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(join_path(dir, "pharmcat"))) {
+    if (entry.path().extension() != ".json") continue;
+    expect_selections_match_plain_parse(read_file_bytes(entry.path().string()), entry.path().filename().string());
+    ++files;
+  }
+  EXPECT_GE(files, 8u);
+}
+
+TEST(JsonSelectiveLoad, LeavesUnreadValuesDiscarded) {
+  const JsonDict root =
+      parse_json_document(R"({"drugs": {"x": [1]}, "genes": {"A": 1}})", "in.json", JsonSelection::member_names());
+  ASSERT_TRUE(root.is_object());
+  const JsonDict* drugs = find_member(root, "drugs");
+  ASSERT_NE(drugs, nullptr);
+  EXPECT_TRUE(drugs->is_discarded());
+  EXPECT_TRUE(is_blank(*drugs));
+  EXPECT_EQ(kind_name(*drugs), "NoneType");
+  EXPECT_EQ(to_json_text(root, JsonStyle::Compact), R"({"drugs": null, "genes": null})");
+}
+
+// The message and the nested parser error of a failed load.
+struct Failure {
+  std::string message;
+  int cause_id = -1;
+};
+
+Failure failure_of(const std::string& text, const JsonSelection& selection) {
+  Failure failure;
+  try {
+    (void)parse_json_document(text, "in.json", selection);
+  } catch (const InvalidArgumentError& error) {
+    failure.message = error.what();
+    try {
+      std::rethrow_if_nested(error);
+    } catch (const JsonDict::exception& cause) {
+      failure.cause_id = cause.id;
+    }
+  }
+  return failure;
+}
+
+std::string nesting_message(int line, int column) {
+  return "in.json is not valid JSON: [json.exception.parse_error.101] parse error at line " + std::to_string(line) +
+         ", column " + std::to_string(column) +
+         ": syntax error while parsing value - nesting deeper than 1000 levels is not supported";
+}
+
+TEST(JsonSelectiveLoad, InvalidDocumentsFailAsThePlainParseDoes) {
+  const std::string texts[] = {"",        "{",         "{\"a\": }", "[1] x",   "[1e400]",  "\"\\ud800\"", "{\"a\":1,}",
+                               "nul",     "[\"\x01\"]", "{\"a\" 1}", "[1,,2]", "{\"drugs\": [1, 2}",
+                               "{\"genes\": {\"A\": tru}}", "{\"a\": 1} {\"b\": 2}"};
+  for (const std::string& text : texts) {
+    Failure expected;
+    try {
+      const JsonDict parsed = JsonDict::parse(text);
+      ADD_FAILURE() << "valid: " << text << " -> " << parsed.dump();
+    } catch (const JsonDict::exception& error) {
+      expected = {std::string("in.json is not valid JSON: ") + error.what(), error.id};
+    }
+    for (const auto& [name, selection] : reader_selections()) {
+      const Failure actual = failure_of(text, selection);
+      EXPECT_EQ(actual.message, expected.message) << text << ", selection " << name;
+      EXPECT_EQ(actual.cause_id, expected.cause_id) << text << ", selection " << name;
+    }
+  }
+}
+
+TEST(JsonSelectiveLoad, NestingIsBoundedInsideUnreadValuesToo) {
+  const std::string deep = std::string(1001, '[') + std::string(1001, ']');
+  const std::pair<std::string, std::string> cases[] = {
+      // The 1001st opening bracket, counted from the document's start.
+      {"{\"drugs\": " + deep + "}", nesting_message(1, 1010)},
+      {"{\"genes\": " + deep + "}", nesting_message(1, 1010)},
+      {"{\n  \"a\": 1,\n  \"drugs\": " + deep + "}", nesting_message(3, 1011)},
+      // Refused for its nesting even where the parser would stop earlier.
+      {"[1 2, " + deep, nesting_message(1, 1006)},
+      {"{\"drugs\": " + deep + "} trailing", nesting_message(1, 1010)},
+      {"\xEF\xBB\xBF" + deep,
+       "in.json is not valid JSON: [json.exception.parse_error.101] parse error at line 1, column 1: syntax error "
+       "while parsing value - unexpected byte-order mark; expected '[', '{', or a literal"},
+  };
+  for (const auto& [text, message] : cases) {
+    for (const auto& [name, selection] : reader_selections()) {
+      const Failure failure = failure_of(text, selection);
+      EXPECT_EQ(failure.message, message) << text.substr(0, 30) << ", selection " << name;
+      EXPECT_EQ(failure.cause_id, 101) << name;
+    }
+  }
+  // Brackets in text do not count, and 1000 levels are allowed.
+  const std::string allowed = "{\"drugs\": [\"" + std::string(2000, '[') + "\", " + std::string(998, '[') +
+                              std::string(998, ']') + "]}";
+  for (const auto& [name, selection] : reader_selections()) {
+    EXPECT_NO_THROW((void)parse_json_document(allowed, "in.json", selection)) << name;
+  }
+}
+
+TEST(JsonSelectiveLoad, FilesKeepTheLoaderErrorKinds) {
+  testing::TempDir dir;
+  const JsonSelection names = JsonSelection::member_names();
+  EXPECT_THROW((void)load_json_file(dir.file("missing.json"), names), FileNotFoundError);
+  EXPECT_THROW((void)load_json_file(dir.path().string(), names), IoError);
+  EXPECT_THROW((void)load_json_file(dir.write("bad.json", "{\"drugs\": \"\xFF\"}"), names), TextDecodeError);
+  const JsonDict root = load_json_file(dir.write("ok.json", "{\"drugs\": [1], \"genes\": {\"A\": 1}}"),
+                                       JsonSelection::member_names().keep({"genes"}));
+  EXPECT_EQ(to_json_text(root, JsonStyle::Compact), R"({"drugs": null, "genes": {"A": 1}})");
+}
+
+// What loading `path` gives the whole-text way: the bytes checked as UTF-8
+// and then parsed. The result's compact text, or the error's kind and
+// message.
+std::string whole_text_load(const std::string& path, const JsonSelection& selection) {
+  try {
+    const std::string bytes = read_file_bytes(path);
+    require_utf8(bytes, path);
+    return "ok " + to_json_text(parse_json_document(bytes, path, selection), JsonStyle::Compact);
+  } catch (const TextDecodeError& error) {
+    return std::string("decode ") + error.what();
+  } catch (const InvalidArgumentError& error) {
+    return std::string("invalid ") + error.what();
+  }
+}
+
+std::string file_load(const std::string& path, const JsonSelection& selection) {
+  try {
+    return "ok " + to_json_text(load_json_file(path, selection), JsonStyle::Compact);
+  } catch (const TextDecodeError& error) {
+    return std::string("decode ") + error.what();
+  } catch (const InvalidArgumentError& error) {
+    return std::string("invalid ") + error.what();
+  }
+}
+
+// A document of several of the loader's blocks, with text outside ASCII.
+std::string multi_block_document() {
+  std::string text = "{\"title\": \"s\u00e9\", \"drugs\": [";
+  for (int i = 0; i < 3000; ++i) {
+    if (i > 0) text += ",\n";
+    text += "{\"name\": \"drug " + std::to_string(i) + " \xC2\xB5g \xE2\x89\xA5\", \"dose\": " +
+            std::to_string(i) + ".5, \"ids\": [" + std::to_string(i) + ", -1, null, true]}";
+  }
+  return text + "], \"genes\": {\"CPIC\": {\"A\": {\"geneSymbol\": \"A\"}}}, \"title\": 2}";
+}
+
+TEST(JsonFileLoad, FilesLoadAsTheirWholeText) {
+  testing::TempDir dir;
+  const std::string large = multi_block_document();
+  ASSERT_GT(large.size(), 3u * 65536u);
+  const std::string deep = "{\"drugs\": " + std::string(1001, '[') + std::string(1001, ']') + "}";
+  const std::string texts[] = {
+      large,
+      large.substr(0, large.size() - 1),  // cut short
+      large + " x",                       // trailing text
+      large.substr(0, 70000) + "\xFF" + large.substr(70001),  // undecodable byte past the first block
+      "\xEF\xBB\xBF" + large,            // byte-order mark
+      "\xEF\xBB\xBF{\"a\": \"\xFF\"}",      // byte-order mark and an undecodable byte
+      "{\"a\": }\xFF",                    // a syntax error, then an undecodable byte
+      "",
+      "  \n",
+      "\xEF",
+      deep,
+      deep + "\xC0",
+      "[1, 2]",
+      "\"text\"",
+  };
+  std::size_t index = 0;
+  for (const std::string& text : texts) {
+    const std::string path = dir.write("doc" + std::to_string(index++) + ".json", text);
+    for (const auto& [name, selection] : reader_selections()) {
+      EXPECT_EQ(file_load(path, selection), whole_text_load(path, selection))
+          << "text " << index - 1 << ", selection " << name;
+    }
+  }
+}
+
+TEST(JsonFileLoad, MutatedFilesLoadAsTheirWholeText) {
+  // Byte changes anywhere in a document of several blocks: every outcome,
+  // success, syntax error or undecodable byte, is the whole-text load's.
+  testing::TempDir dir;
+  const std::string original = multi_block_document();
+  const std::string path = dir.file("mutated.json");
+  const JsonSelection selection =
+      JsonSelection::member_names().keep({"geneReports"}).keep({"genes"}).keep({"report", "genes"});
+  const char replacements[] = {'"', '\\', '{', '}', '[', ']', ',', ':', ' ', '0', 'e', '\x80', '\xC3', '\x01'};
+  std::uint64_t state = 12345;
+  for (int round = 0; round < 150; ++round) {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    std::string text = original;
+    const std::size_t at = static_cast<std::size_t>(state >> 33) % text.size();
+    text[at] = replacements[(state >> 20) % sizeof replacements];
+    dir.write("mutated.json", text);
+    EXPECT_EQ(file_load(path, selection), whole_text_load(path, selection)) << "byte " << at;
+  }
+}
+
+TEST(JsonFileLoad, APipeIsReadOnce) {
+  testing::TempDir dir;
+  const std::string path = dir.file("piped.json");
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  std::thread writer([&] { std::ofstream(path) << R"({"drugs": [1], "genes": {"A": 1}})"; });
+  const JsonDict root = load_json_file(path, JsonSelection::member_names().keep({"genes"}));
+  writer.join();
+  EXPECT_EQ(to_json_text(root, JsonStyle::Compact), R"({"drugs": null, "genes": {"A": 1}})");
+}
+
+TEST(JsonSelection, KeepMergesPaths) {
+  JsonSelection selection = JsonSelection::member_names();
+  selection.keep({"report", "genes"}).keep({"report"}).keep({"report", "other"});
+  const JsonSelection* report = selection.member("report");
+  ASSERT_NE(report, nullptr);
+  EXPECT_TRUE(report->keeps_whole());
+  EXPECT_EQ(selection.member("genes"), nullptr);
+  EXPECT_TRUE(JsonSelection::member_names().keep({}).keeps_whole());
+}
+
+}  // namespace
+}  // namespace callset_converter
