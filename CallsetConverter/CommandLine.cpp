@@ -154,8 +154,12 @@ void append_help_entry(std::string& out, const std::string& invocation_text, con
 void configure_logging(const std::string& level_name_text) {
   Logger& logger = Logger::instance();
   logger.set_level(log_level_from_name(level_name_text));
+  // The record keeps its exact message; only what reaches the terminal has
+  // its control characters escaped, so that a gene name or table row from a
+  // crafted input cannot drive the operator's terminal.
   logger.set_handler([](const LogRecord& record) {
-    const std::string line = std::string(level_name(record.level)) + " " + record.message + "\n";
+    const std::string line =
+        std::string(level_name(record.level)) + " " + escape_terminal_controls(record.message) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
   });
@@ -306,7 +310,7 @@ int from_cli(int argc, char** argv) {
   try {
     options = parse_command_line(arguments);
   } catch (const UsageError& error) {
-    const std::string text = usage_text() + PROGRAM_NAME + ": error: " + error.what() + "\n";
+    const std::string text = usage_text() + PROGRAM_NAME + ": error: " + escape_terminal_controls(error.what()) + "\n";
     std::fwrite(text.data(), 1, text.size(), stderr);
     return 2;
   }
@@ -326,7 +330,7 @@ int from_cli(int argc, char** argv) {
     CallsetConverter converter(options.request);
     converter.run(false);
   } catch (const std::exception& error) {
-    const std::string text = std::string(PROGRAM_NAME) + ": error: " + error.what() + "\n";
+    const std::string text = std::string(PROGRAM_NAME) + ": error: " + escape_terminal_controls(error.what()) + "\n";
     std::fwrite(text.data(), 1, text.size(), stderr);
     return 1;
   } catch (...) {

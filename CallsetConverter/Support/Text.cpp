@@ -238,4 +238,27 @@ std::string quoted_literal(const std::vector<std::string>& items) {
 
 std::string text_or_none(const std::optional<std::string>& text) { return text ? *text : std::string("None"); }
 
+std::string escape_terminal_controls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  char32_t cp = 0;
+  while (pos < text.size()) {
+    const std::size_t len = decode_one(text, pos, cp);
+    if (len == 0) {
+      out += hex_escape(static_cast<unsigned char>(text[pos]));
+      ++pos;
+      continue;
+    }
+    const bool control = (cp < 0x20 && cp != '\t' && cp != '\n') || (cp >= 0x7F && cp <= 0x9F);
+    if (control) {
+      out += hex_escape(cp);
+    } else {
+      out.append(text.substr(pos, len));
+    }
+    pos += len;
+  }
+  return out;
+}
+
 }  // namespace callset_converter

@@ -47,4 +47,11 @@ std::string quoted_literal(const std::vector<std::string>& items);
 // An absent value as None, any other text unchanged (the %s rendering).
 std::string text_or_none(const std::optional<std::string>& text);
 
+// `text` made safe to write to a terminal: every control character other
+// than tab and line feed (the C0 controls, DEL and the C1 controls U+0080 to
+// U+009F) is written as a visible escape \xNN of its code point, and so is
+// every byte that is not part of well-formed UTF-8. All else is kept, so a
+// message without such characters comes out unchanged.
+std::string escape_terminal_controls(std::string_view text);
+
 }  // namespace callset_converter
