@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <regex>
 #include <string_view>
 
 #include "CallsetConverter/HelvaraPgxConstants.h"
@@ -18,9 +17,24 @@ namespace callset_converter {
 
 namespace {
 
-// A sub-allele such as *2.001: a star and digits (group 1, the core allele),
-// a full stop and more digits, nothing else. Allele numbers are ASCII.
-const std::regex _SUBALLELE(R"(^(\*\d+)\.\d+$)");
+// The core allele of a sub-allele such as *2.001: a star and digits (the
+// core, *2), a full stop and more digits, nothing else; allele numbers are
+// ASCII. Nothing when `allele` is not shaped so. Matched by hand: the
+// standard regular-expression engine recurses once per character and would
+// exhaust the stack on a long diplotype.
+std::optional<std::string_view> suballele_core(std::string_view allele) {
+  const auto digits_from = [&](std::size_t start) {
+    std::size_t end = start;
+    while (end < allele.size() && allele[end] >= '0' && allele[end] <= '9') ++end;
+    return end;
+  };
+  if (allele.empty() || allele.front() != '*') return std::nullopt;
+  const std::size_t point = digits_from(1);
+  if (point == 1 || point == allele.size() || allele[point] != '.') return std::nullopt;
+  const std::size_t end = digits_from(point + 1);
+  if (end == point + 1 || end != allele.size()) return std::nullopt;
+  return allele.substr(0, point);
+}
 
 constexpr std::size_t DEFAULT_HLA_FIELDS = 2;
 constexpr const char* DEFAULT_HLA_SEPARATOR = "; ";
@@ -198,8 +212,7 @@ std::vector<std::string> TermHarmonizer::_split(const std::string& diplotype) co
 std::string TermHarmonizer::_strip_suballele(const std::string& allele) const {
   if (is_blank(find_member(rules, "strip_suballele_suffix"))) return allele;
   const std::string trimmed = trim(allele);
-  std::smatch match;
-  if (std::regex_match(trimmed, match, _SUBALLELE)) return match[1].str();
+  if (const auto core = suballele_core(trimmed)) return std::string(*core);
   return allele;
 }
 
