@@ -1,0 +1,394 @@
+// Hostile and broken input files. Each broken file is given to a conversion
+// run twice: through the library (the error kind and its message) and
+// through the built callset-converter program (exit status, the error line,
+// no crash, no stack exhaustion); either way nothing may be written. Then
+// what reaches the operator's terminal: the program's log lines and error
+// line show control characters from input files as visible escapes, while
+// the library's log records keep their exact messages.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "CallsetConverter/CallsetConverter.h"
+#include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
+#include "CallsetConverter/Support/Errors.h"
+#include "CallsetConverter/Support/Text.h"
+#include "TestSupport.h"
+
+extern char** environ;
+
+namespace callset_converter {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::LogCapture;
+using testing::read_file;
+using testing::TempDir;
+
+struct Outcome {
+  bool exited = false;  // false: ended by a signal
+  int status = -1;
+  std::string err;
+};
+
+// Runs the built program with `arguments`, its standard error captured.
+Outcome run_program(const std::vector<std::string>& arguments, const std::string& err_path) {
+  std::vector<std::string> strings{CALLSET_CONVERTER_EXE};
+  strings.insert(strings.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& text : strings) argv.push_back(text.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = 0;
+  Outcome outcome;
+  const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return outcome;
+  int status = 0;
+  if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+    outcome.exited = true;
+    outcome.status = WEXITSTATUS(status);
+  }
+  outcome.err = read_file(err_path);
+  return outcome;
+}
+
+std::string gzipped(const std::string& text) {
+  uLongf size = compressBound(static_cast<uLong>(text.size())) + 32;
+  std::string out(size, '\0');
+  z_stream stream{};
+  deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  stream.avail_in = static_cast<uInt>(text.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+std::string nested_arrays(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+
+constexpr std::size_t kDeep = 100000;
+constexpr std::size_t kFiftyMegabytes = 50u << 20;
+
+std::string pharmcat_report(const std::string& title, const std::string& activity = "\"1.0\"") {
+  return R"({"title": )" + title + R"(, "pharmcatVersion": "v3.1.0", "genes": {"CYP2D6": {"geneSymbol": "CYP2D6",
+      "sourceDiplotypes": [{"label": "*1/*4", "phenotypes": ["Intermediate Metabolizer"],
+      "activityScore": )" + activity + "}]}}}";
+}
+
+std::string starphase_summary(const std::string& cpic_version) {
+  return R"({"pbstarphase_version": "1.5.0", "database_metadata": {"cpic_version": )" + cpic_version +
+         R"(}, "gene_details": {"CYP2D6": {"diplotypes": [{"hap1": "*1", "hap2": "*4", "diplotype": "*1/*4"}]}}})";
+}
+
+enum class Kind { InvalidArgument, TextDecode, Io };
+
+const char* kind_text(Kind kind) {
+  switch (kind) {
+    case Kind::InvalidArgument:
+      return "InvalidArgumentError";
+    case Kind::TextDecode:
+      return "TextDecodeError";
+    case Kind::Io:
+      return "IoError";
+  }
+  return "";
+}
+
+// Whether `error` is exactly of `kind` (a TextDecodeError is not taken for a
+// plain invalid argument, a FileNotFoundError not for a plain IoError).
+bool is_kind(const std::exception& error, Kind kind) {
+  switch (kind) {
+    case Kind::InvalidArgument:
+      return dynamic_cast<const InvalidArgumentError*>(&error) != nullptr &&
+             dynamic_cast<const TextDecodeError*>(&error) == nullptr;
+    case Kind::TextDecode:
+      return dynamic_cast<const TextDecodeError*>(&error) != nullptr;
+    case Kind::Io:
+      return dynamic_cast<const IoError*>(&error) != nullptr &&
+             dynamic_cast<const FileNotFoundError*>(&error) == nullptr;
+  }
+  return false;
+}
+
+struct BadInput {
+  const char* label;
+  const char* file_name;
+  std::function<std::string()> content;  // empty: the input is a directory
+  Kind kind;
+  // The message is `before`, the input path, then text starting with `after`.
+  const char* before;
+  const char* after;
+};
+
+void PrintTo(const BadInput& input, std::ostream* os) { *os << input.label; }
+
+class BadInputTest : public ::testing::TestWithParam<BadInput> {
+ protected:
+  void SetUp() override {
+    const BadInput& input = GetParam();
+    if (input.content) {
+      path = inputs.write(input.file_name, input.content());
+    } else {
+      path = inputs.file(input.file_name);
+      fs::create_directories(path);
+    }
+  }
+
+  std::string expected_message() const { return GetParam().before + path + GetParam().after; }
+
+  // Nothing at all in the output folder (or no folder).
+  void expect_nothing_written() const {
+    if (!fs::exists(out_dir)) return;
+    for (const auto& entry : fs::directory_iterator(out_dir)) ADD_FAILURE() << "written: " << entry.path();
+  }
+
+  TempDir inputs;
+  TempDir scratch;
+  std::string path;
+  std::string out_dir = scratch.file("out");
+};
+
+TEST_P(BadInputTest, LibraryRunRaisesTheDocumentedKindNamingTheFile) {
+  JsonDict request = JsonDict::object();
+  request["input_files"] = JsonDict::array({path});
+  request["output_dir"] = out_dir;
+  CallsetConverter converter(request);
+  try {
+    converter.run();
+    ADD_FAILURE() << "the run succeeded";
+  } catch (const std::exception& error) {
+    EXPECT_TRUE(is_kind(error, GetParam().kind)) << "expected " << kind_text(GetParam().kind) << ", got "
+                                                 << typeid(error).name() << ": " << error.what();
+    EXPECT_TRUE(std::string_view(error.what()).starts_with(expected_message())) << error.what();
+  }
+  expect_nothing_written();
+}
+
+TEST_P(BadInputTest, ProgramExitsWithTheErrorLineAndWritesNothing) {
+  const Outcome outcome = run_program({path, "--output-dir", out_dir}, scratch.file("stderr"));
+  ASSERT_TRUE(outcome.exited) << "ended by a signal; standard error: " << outcome.err.substr(0, 2000);
+  EXPECT_EQ(outcome.status, 1);
+  const std::string line = "callset-converter: error: " + expected_message();
+  EXPECT_NE(outcome.err.find(line), std::string::npos) << outcome.err.substr(0, 2000);
+  expect_nothing_written();
+}
+
+const char* const kNotJson = " is not valid JSON: ";
+const char* const kNotUtf8 = ": not valid UTF-8: ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, BadInputTest,
+    ::testing::Values(
+        BadInput{"empty_upload_json", "upload.json", [] { return std::string(); }, Kind::InvalidArgument, "", kNotJson},
+        BadInput{"empty_pharmcat_report", "s.pharmcat.report.json", [] { return std::string(); },
+                 Kind::InvalidArgument, "", kNotJson},
+        BadInput{"empty_tsv", "s.pbstarphase.tsv", [] { return std::string(); }, Kind::InvalidArgument, "",
+                 ": no usable rows"},
+        BadInput{"empty_csv", "upload.csv", [] { return std::string(); }, Kind::InvalidArgument, "",
+                 ": no usable rows - the minimum is a Gene and a Diplotype per row"},
+        BadInput{"bom_pharmcat_report", "s.pharmcat.report.json",
+                 [] { return "\xEF\xBB\xBF" + pharmcat_report("\"S\""); }, Kind::InvalidArgument, "", kNotJson},
+        BadInput{"bom_upload_json", "upload.json",
+                 [] { return std::string("\xEF\xBB\xBF[{\"Gene\": \"CYP2D6\", \"Diplotype\": \"*1/*4\"}]"); },
+                 Kind::InvalidArgument, "", kNotJson},
+        BadInput{"invalid_utf8_summary_json", "s.pbstarphase.json",
+                 [] { return starphase_summary("\"v1\xC3\x28\""); }, Kind::TextDecode, "", kNotUtf8},
+        BadInput{"invalid_utf8_sniffed_json", "upload.json",
+                 [] { return std::string("[{\"Gene\": \"CYP2D6\xFF\", \"Diplotype\": \"*1/*4\"}]"); },
+                 Kind::TextDecode, "", kNotUtf8},
+        BadInput{"invalid_utf8_csv", "upload.csv", [] { return std::string("Gene,Diplotype\nCYP2D6,*1/*4\xED\xA0\x80\n"); },
+                 Kind::TextDecode, "", kNotUtf8},
+        BadInput{"invalid_utf8_tsv_header", "CYP2D6.tsv", [] { return std::string("\tGeno\xC0\xAFtype\tPhenotype\n"); },
+                 Kind::TextDecode, "", kNotUtf8},
+        BadInput{"lone_surrogate_escape", "s.pharmcat.report.json", [] { return pharmcat_report("\"S\\ud800\""); },
+                 Kind::InvalidArgument, "", kNotJson},
+        BadInput{"number_1e400", "s.pharmcat.report.json", [] { return pharmcat_report("\"S\"", "1e400"); },
+                 Kind::InvalidArgument, "", kNotJson},
+        BadInput{"integer_of_400_digits", "s.pbstarphase.json",
+                 [] { return starphase_summary(std::string(400, '9')); }, Kind::InvalidArgument, "", kNotJson},
+        BadInput{"deep_arrays_pharmcat_version", "s.pharmcat.report.json",
+                 [] { return pharmcat_report(nested_arrays(kDeep)); }, Kind::InvalidArgument, "", kNotJson},
+        BadInput{"deep_arrays_pharmcat_phenotype", "s.pharmcat.phenotype.json",
+                 [] { return "{\"geneReports\": " + nested_arrays(kDeep) + "}"; }, Kind::InvalidArgument, "",
+                 kNotJson},
+        BadInput{"deep_arrays_summary_version", "s.pbstarphase.json",
+                 [] { return starphase_summary(nested_arrays(kDeep)); }, Kind::InvalidArgument, "", kNotJson},
+        BadInput{"deep_objects_upload_json", "upload.json",
+                 [] {
+                   std::string text;
+                   for (std::size_t i = 0; i < kDeep; ++i) text += "{\"a\": ";
+                   return text + "1" + std::string(kDeep, '}');
+                 },
+                 Kind::InvalidArgument, "", kNotJson},
+        BadInput{"unterminated_50mb_string", "upload.json",
+                 [] { return "[{\"Gene\": \"" + std::string(kFiftyMegabytes, 'A'); }, Kind::InvalidArgument, "",
+                 kNotJson},
+        BadInput{"directory_named_json", "calls.json", nullptr, Kind::Io, "Cannot read ", ": "},
+        BadInput{"directory_named_tsv", "calls.tsv", nullptr, Kind::Io, "Cannot read ", ": "},
+        BadInput{"directory_named_csv", "calls.csv", nullptr, Kind::Io, "Cannot read ", ": "},
+        BadInput{"directory_without_suffix", "calls", nullptr, Kind::InvalidArgument, "Unsupported file type: ", ""},
+        BadInput{"prose_named_json", "notes.json", [] { return std::string("Patient notes: nothing to report.\n"); },
+                 Kind::InvalidArgument, "", kNotJson},
+        BadInput{"prose_named_csv", "notes.csv", [] { return std::string("Patient notes: nothing to report.\n"); },
+                 Kind::InvalidArgument, "", ": no usable rows - the minimum is a Gene and a Diplotype per row"},
+        BadInput{"image_named_json", "scan.json", [] { return std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16); },
+                 Kind::TextDecode, "", kNotUtf8},
+        BadInput{"gzipped_input", "calls.json.gz", [] { return gzipped(pharmcat_report("\"S\"")); },
+                 Kind::InvalidArgument, "Unsupported file type: ", ""},
+        BadInput{"gzip_bytes_named_json", "s.pharmcat.report.json", [] { return gzipped(pharmcat_report("\"S\"")); },
+                 Kind::TextDecode, "", kNotUtf8}),
+    [](const ::testing::TestParamInfo<BadInput>& info) { return std::string(info.param.label); });
+
+// Inputs that are unusual but valid: they convert, and their text reaches the
+// output whole.
+class AwkwardInputTest : public ::testing::Test {
+ protected:
+  // Runs the program on one input file and returns the result file's text.
+  std::string convert(const std::string& name, const std::string& content) {
+    const std::string path = inputs.write(name, content);
+    const Outcome outcome = run_program({path, "--output-dir", out_dir}, scratch.file("stderr"));
+    EXPECT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.status, 0) << outcome.err.substr(0, 2000);
+    return read_file(out_dir + "/helvara_pgx.json");
+  }
+
+  TempDir inputs;
+  TempDir scratch;
+  std::string out_dir = scratch.file("out");
+};
+
+TEST_F(AwkwardInputTest, EscapedNulReachesTheOutputEscapedAndDoesNotCutTheText) {
+  const std::string result = convert(
+      "upload.json", R"([{"Gene": "CYP2D6\u0000X", "Diplotype": "*1/*4\u0000tail", "Phenotype": "Normal"}])");
+  EXPECT_NE(result.find(R"("Id": "CYP2D6\u0000X")"), std::string::npos) << result;
+  EXPECT_NE(result.find(R"("StarAllele": "*1/*4\u0000tail")"), std::string::npos) << result;
+  const std::string sidecar = read_file(out_dir + "/helvara_pgx.provenance.json");
+  EXPECT_NE(sidecar.find(R"("Id": "CYP2D6\u0000X")"), std::string::npos);
+}
+
+// A 50 MB diplotype shaped like a sub-allele (*1 followed by digits and
+// ".001"): the sub-allele is cut off without exhausting the stack, and a
+// 50 MB version value is copied into the sidecar whole.
+TEST_F(AwkwardInputTest, FiftyMegabyteValuesConvert) {
+  const std::string digits(kFiftyMegabytes, '7');
+  const std::string report = R"({"title": ")" + digits + R"(", "genes": {"CYP2D6": {"geneSymbol": "CYP2D6",
+      "sourceDiplotypes": [{"label": "*)" + digits + R"(.001/*4", "phenotypes": ["Intermediate Metabolizer"]}]}}})";
+  const std::string result = convert("s.pharmcat.report.json", report);
+  EXPECT_NE(result.find("\"StarAllele\": \"*" + digits + "/*4\""), std::string::npos);
+  const std::string sidecar = read_file(out_dir + "/helvara_pgx.provenance.json");
+  EXPECT_NE(sidecar.find("\"title\": \"" + digits + "\""), std::string::npos);
+}
+
+// Nesting up to the accepted depth in a copied version value: the sidecar
+// writer copies and writes it without recursion trouble.
+TEST_F(AwkwardInputTest, DeepestAcceptedVersionValueIsCopiedToTheSidecar) {
+  // 990 levels in the value, two more for the root and "database_metadata".
+  const std::string deep = nested_arrays(990);
+  convert("s.pbstarphase.json", starphase_summary(deep));
+  const std::string sidecar = read_file(out_dir + "/helvara_pgx.provenance.json");
+  EXPECT_NE(sidecar.find("\"cpicVersion\": ["), std::string::npos);
+}
+
+// ---- Terminal output ----
+
+struct EscapeCase {
+  std::string text;
+  std::string shown;
+};
+
+void PrintTo(const EscapeCase& c, std::ostream* os) { *os << quoted_literal(c.text); }
+
+class EscapeTerminalControlsTest : public ::testing::TestWithParam<EscapeCase> {};
+
+TEST_P(EscapeTerminalControlsTest, ShowsControlsAsVisibleEscapes) {
+  EXPECT_EQ(escape_terminal_controls(GetParam().text), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, EscapeTerminalControlsTest,
+    ::testing::Values(
+        // Tab and line feed pass; so do printable ASCII and non-ASCII text.
+        EscapeCase{"CYP2D6\t*1/*4\nnext line", "CYP2D6\t*1/*4\nnext line"},
+        EscapeCase{"caf\xC3\xA9 \xC2\xA0 \xE2\x82\xAC \xF0\x9F\x98\x80 \\x1b", "caf\xC3\xA9 \xC2\xA0 \xE2\x82\xAC \xF0\x9F\x98\x80 \\x1b"},
+        // C0 controls (NUL, BEL, BS, CR, ESC, US), DEL.
+        EscapeCase{std::string("a\0b", 3), "a\\x00b"},
+        EscapeCase{"\x1b[2J\x1b]0;title\x07", "\\x1b[2J\\x1b]0;title\\x07"},
+        EscapeCase{"over\rwrite\b\x1f", "over\\x0dwrite\\x08\\x1f"},
+        EscapeCase{"del\x7f", "del\\x7f"},
+        // C1 controls U+0080 to U+009F (CSI is U+009B); U+00A0 is not one.
+        EscapeCase{"\xC2\x80\xC2\x9B" "31m\xC2\x9F\xC2\xA0", "\\x80\\x9b31m\\x9f\xC2\xA0"},
+        // Bytes outside well-formed UTF-8 (a raw 0x9B is CSI on an 8-bit terminal).
+        EscapeCase{"\x9B" "31m \xFF \xC3", "\\x9b31m \\xff \\xc3"}));
+
+// Control bytes other than line feed, and the UTF-8 form of C1 controls.
+bool holds_raw_controls(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7F) return true;
+    if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) return true;
+  }
+  return false;
+}
+
+// A gene symbol that clears the screen, sets the window title and opens a
+// C1 control sequence, as JSON escapes.
+const char* const kHostileGene = R"(\u001b[2J\u001b]0;owned\u0007CYP2D6\u009b31m\u007f)";
+const char* const kHostileGeneShown = R"(\x1b[2J\x1b]0;owned\x07CYP2D6\x9b31m\x7f)";
+
+std::string report_skipping_hostile_gene() {
+  return std::string(R"({"pharmcatVersion": "v3.0.1", "genes": {"CPIC": {"X": {"geneSymbol": ")") + kHostileGene +
+         R"(", "sourceDiplotypes": []}, "CYP2C19": {"geneSymbol": "CYP2C19", "sourceDiplotypes": [{"label": "*1/*2",
+         "phenotypes": ["Intermediate Metabolizer"]}]}}}})";
+}
+
+TEST(TerminalLog, WarningLinesShowControlCharactersAsEscapes) {
+  TempDir work;
+  const std::string input = work.write("s.pharmcat.report.json", report_skipping_hostile_gene());
+  const Outcome outcome = run_program({input, "--output-dir", work.file("out")}, work.file("stderr"));
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_FALSE(holds_raw_controls(outcome.err)) << quoted_literal(outcome.err);
+  EXPECT_NE(outcome.err.find(std::string("WARNING Skipping ") + kHostileGeneShown +
+                             ": no sourceDiplotypes for source CPIC\n"),
+            std::string::npos)
+      << outcome.err;
+}
+
+TEST(TerminalLog, ErrorLineShowsControlCharactersAsEscapes) {
+  TempDir work;
+  const std::string input = work.write(
+      "s.pbstarphase.json", std::string(R"({"gene_details": {")") + kHostileGene + R"(": {"diplotypes": "*1/*1"}}})");
+  const Outcome outcome = run_program({input, "--output-dir", work.file("out")}, work.file("stderr"));
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_FALSE(holds_raw_controls(outcome.err)) << quoted_literal(outcome.err);
+  EXPECT_NE(outcome.err.find(std::string("callset-converter: error: ") + input + ": \"diplotypes\" of " +
+                             kHostileGeneShown + " is str, expected a list\n"),
+            std::string::npos)
+      << outcome.err;
+}
+
+TEST(TerminalLog, LibraryRecordsKeepTheExactMessage) {
+  TempDir work;
+  const PharmcatReportJsonParser reader(work.write("s.pharmcat.report.json", report_skipping_hostile_gene()));
+  LogCapture capture;
+  reader.parse();
+  EXPECT_EQ(capture.warnings(), std::vector<std::string>{"Skipping \x1b[2J\x1b]0;owned\x07" "CYP2D6\xC2\x9B" "31m\x7f"
+                                                         ": no sourceDiplotypes for source CPIC"});
+}
+
+}  // namespace
+}  // namespace callset_converter
