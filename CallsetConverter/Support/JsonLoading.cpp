@@ -401,11 +401,31 @@ std::optional<JsonDict> parse_file_in_blocks(const std::string& path, const Json
   return builder.take_root();
 }
 
+// The parser's description quotes the token it stopped in ("last read:
+// '...'"), which for an unterminated string runs to the end of the text. A
+// long description keeps its beginning (where and what the fault is) and its
+// end (what was expected), so that a broken 50 MB file does not give a 50 MB
+// message; the nested cause keeps the description whole.
+std::string bounded_description(const std::string& description) {
+  constexpr std::size_t kLongest = 400;
+  constexpr std::size_t kHead = 240;
+  constexpr std::size_t kTail = 120;
+  if (description.size() <= kLongest) return description;
+  const auto is_continuation = [&](std::size_t at) {
+    return (static_cast<unsigned char>(description[at]) & 0xC0) == 0x80;
+  };
+  std::size_t head = kHead;
+  while (head > 0 && is_continuation(head)) --head;
+  std::size_t tail = description.size() - kTail;
+  while (tail < description.size() && is_continuation(tail)) ++tail;
+  return description.substr(0, head) + "..." + description.substr(tail);
+}
+
 [[noreturn]] void raise_invalid(const std::string& origin) {
   try {
     throw;
   } catch (const JsonDict::exception& e) {
-    std::throw_with_nested(InvalidArgumentError(origin + " is not valid JSON: " + e.what()));
+    std::throw_with_nested(InvalidArgumentError(origin + " is not valid JSON: " + bounded_description(e.what())));
   }
 }
 
