@@ -28,10 +28,8 @@ class CallsetConverter {
   // Caller identifier to merge rank; a higher rank wins. Any other caller,
   // or none, ranks 0.
   inline static const std::map<std::string, int, std::less<>> _SOURCE_RANK = {
-      {HelvaraPgxConstants::CALLER_PHARMCAT_REPORT, 3},
-      {HelvaraPgxConstants::CALLER_PHARMCAT_PHENOTYPE, 2},
-      {HelvaraPgxConstants::CALLER_PBSTARPHASE, 1},
-      {HelvaraPgxConstants::CALLER_PYPGX, 1},
+      {HelvaraPgxConstants::CALLER_PHARMCAT_REPORT, 3}, {HelvaraPgxConstants::CALLER_PHARMCAT_PHENOTYPE, 2},
+      {HelvaraPgxConstants::CALLER_PBSTARPHASE, 1},     {HelvaraPgxConstants::CALLER_PYPGX, 1},
       {HelvaraPgxConstants::CALLER_DIPLOTYPE_TABLE, 0},
   };
 

@@ -113,9 +113,7 @@ std::string read_bytes(const std::string& path) {
   return content;
 }
 
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 double cpu_seconds() {
   timespec now{};
@@ -344,12 +342,11 @@ void print_table(const std::vector<Measured>& rows) {
     const double peak = static_cast<double>(row.peak_kb) * 1024;
     char peak_text[32];
     std::snprintf(peak_text, sizeof peak_text, "%.1f", peak / (1 << 20));
-    std::printf(row_format, row.input.name.c_str(), size_text(row.input.bytes).c_str(),
-                ms_text(row.read.cpu).c_str(), ms_text(row.accept.cpu).c_str(), ms_text(row.parse.cpu).c_str(),
-                ms_text(row.convert.cpu).c_str(), ms_text(row.convert.wall).c_str(), peak_text,
-                ratio_text(row.convert.cpu, row.accept.cpu).c_str(), ratio_text(row.parse.cpu, row.accept.cpu).c_str(),
-                ratio_text(row.read.cpu, row.accept.cpu).c_str(), ratio_text(peak, size).c_str(),
-                ratio_text(row.convert.wall, row.accept.wall).c_str());
+    std::printf(row_format, row.input.name.c_str(), size_text(row.input.bytes).c_str(), ms_text(row.read.cpu).c_str(),
+                ms_text(row.accept.cpu).c_str(), ms_text(row.parse.cpu).c_str(), ms_text(row.convert.cpu).c_str(),
+                ms_text(row.convert.wall).c_str(), peak_text, ratio_text(row.convert.cpu, row.accept.cpu).c_str(),
+                ratio_text(row.parse.cpu, row.accept.cpu).c_str(), ratio_text(row.read.cpu, row.accept.cpu).c_str(),
+                ratio_text(peak, size).c_str(), ratio_text(row.convert.wall, row.accept.wall).c_str());
   }
 }
 
@@ -373,8 +370,7 @@ void print_growth(const std::vector<Measured>& rows) {
   for (const auto& growth : growths(rows)) {
     if (growth.half == nullptr || growth.full == nullptr) continue;
     std::printf("  %-20s %-26s -> %-26s %7s  (wall %s)\n", growth.what.c_str(), growth.half->input.name.c_str(),
-                growth.full->input.name.c_str(),
-                ratio_text(growth.full->convert.cpu, growth.half->convert.cpu).c_str(),
+                growth.full->input.name.c_str(), ratio_text(growth.full->convert.cpu, growth.half->convert.cpu).c_str(),
                 ratio_text(growth.full->convert.wall, growth.half->convert.wall).c_str());
   }
 }

@@ -65,32 +65,33 @@ class Random {
 };
 
 constexpr std::array<const char*, 22> kPharmcatGenes = {
-    "ABCG2",  "CACNA1S", "CFTR",  "CYP2B6", "CYP2C19", "CYP2C9", "CYP2D6",  "CYP3A4",  "CYP3A5", "CYP4F2",  "DPYD",
-    "G6PD",   "HLA-A",   "HLA-B", "IFNL3",  "MT-RNR1", "NUDT15", "RYR1",    "SLCO1B1", "TPMT",   "UGT1A1", "VKORC1"};
+    "ABCG2", "CACNA1S", "CFTR",  "CYP2B6", "CYP2C19", "CYP2C9", "CYP2D6", "CYP3A4",  "CYP3A5", "CYP4F2", "DPYD",
+    "G6PD",  "HLA-A",   "HLA-B", "IFNL3",  "MT-RNR1", "NUDT15", "RYR1",   "SLCO1B1", "TPMT",   "UGT1A1", "VKORC1"};
 
 constexpr std::array<const char*, 35> kStarphaseGenes = {
-    "ABCG2",  "CACNA1S", "CFTR",   "CYP1A2", "CYP2A13", "CYP2A6", "CYP2B6",  "CYP2C19", "CYP2C8",
-    "CYP2C9", "CYP2D6",  "CYP3A4", "CYP3A5", "CYP4F2",  "DPYD",   "G6PD",    "GSTM1",   "HLA-A",
-    "HLA-B",  "IFNL3",   "MT-RNR1", "NAT2",  "NUDT15",  "RYR1",   "SLCO1B1", "TPMT",    "UGT1A1",
-    "VKORC1", "CYP2E1",  "CYP3A7", "CYP4F12", "SULT1A1", "UGT2B7", "UGT2B15", "UGT2B17"};
+    "ABCG2",  "CACNA1S", "CFTR",    "CYP1A2",  "CYP2A13", "CYP2A6", "CYP2B6",  "CYP2C19", "CYP2C8",
+    "CYP2C9", "CYP2D6",  "CYP3A4",  "CYP3A5",  "CYP4F2",  "DPYD",   "G6PD",    "GSTM1",   "HLA-A",
+    "HLA-B",  "IFNL3",   "MT-RNR1", "NAT2",    "NUDT15",  "RYR1",   "SLCO1B1", "TPMT",    "UGT1A1",
+    "VKORC1", "CYP2E1",  "CYP3A7",  "CYP4F12", "SULT1A1", "UGT2B7", "UGT2B15", "UGT2B17"};
 
 constexpr std::array<const char*, 8> kAlleles = {"*1", "*2", "*3", "*4", "*10", "*17", "*41", "*1.001"};
-constexpr std::array<const char*, 6> kPhenotypes = {"Normal Metabolizer",       "Intermediate Metabolizer",
-                                                    "Poor Metabolizer",         "Rapid Metabolizer",
-                                                    "Likely Intermediate Metabolizer", "Indeterminate"};
+constexpr std::array<const char*, 6> kPhenotypes = {
+    "Normal Metabolizer", "Intermediate Metabolizer",        "Poor Metabolizer",
+    "Rapid Metabolizer",  "Likely Intermediate Metabolizer", "Indeterminate"};
 constexpr std::array<const char*, 4> kFunctions = {"Normal function", "Decreased function", "No function",
                                                    "Increased function"};
 constexpr std::array<const char*, 4> kDrugSources = {"CPIC Guideline Annotation", "DPWG Guideline Annotation",
                                                      "FDA Label Annotation", "FDA PGx Association"};
 constexpr std::array<const char*, 48> kWords = {
-    "patients",  "with",        "this",        "genotype",    "may",        "have",       "an",
-    "increased", "risk",        "of",          "toxicity",    "consider",   "reduced",    "starting",
-    "dose",      "and",         "titrate",     "to",          "clinical",   "effect",     "the",
-    "metabolism", "is",         "decreased",   "plasma",      "concentrations", "are",    "higher",
-    "alternative", "therapy",   "recommended", "monitor",     "response",   "adverse",    "events",
-    "standard",  "dosing",      "applies",     "evidence",    "moderate",   "strong",     "optional",
-    "label",     "warning",     "10\u00b5g/kg", "\u2265 50%", "\u2013",     "guideline"};
-constexpr std::array<const char*, 12> kDrugStems = {"abaca", "allopu", "amika", "atomo", "carba", "celeco",
+    "patients",    "with",           "this",         "genotype",   "may",         "have",
+    "an",          "increased",      "risk",         "of",         "toxicity",    "consider",
+    "reduced",     "starting",       "dose",         "and",        "titrate",     "to",
+    "clinical",    "effect",         "the",          "metabolism", "is",          "decreased",
+    "plasma",      "concentrations", "are",          "higher",     "alternative", "therapy",
+    "recommended", "monitor",        "response",     "adverse",    "events",      "standard",
+    "dosing",      "applies",        "evidence",     "moderate",   "strong",      "optional",
+    "label",       "warning",        "10\u00b5g/kg", "\u2265 50%", "\u2013",      "guideline"};
+constexpr std::array<const char*, 12> kDrugStems = {"abaca",  "allopu",  "amika", "atomo", "carba",  "celeco",
                                                     "citalo", "clopido", "codei", "efavi", "fluoro", "warfa"};
 constexpr std::array<const char*, 6> kDrugEndings = {"vir", "rinol", "cin", "xetine", "mazepine", "mab"};
 
@@ -148,8 +149,8 @@ Json gene_report(Random& random, const std::string& gene, const std::string& sou
       {{"rule_name", "reference-allele"}, {"exception_type", "note"}, {"message", sentence(random, 24)}})});
   Json drugs = Json::array();
   for (std::size_t i = 0; i < 12; ++i) {
-    drugs.push_back(Json::object({{"name", std::string(random.pick(kDrugStems)) + random.pick(kDrugEndings)},
-                                  {"id", pa_id(random)}}));
+    drugs.push_back(Json::object(
+        {{"name", std::string(random.pick(kDrugStems)) + random.pick(kDrugEndings)}, {"id", pa_id(random)}}));
   }
   report["relatedDrugs"] = std::move(drugs);
   const Json called = diplotype(random, gene, source);
@@ -284,9 +285,9 @@ std::string pharmcat_report(std::size_t target, bool gene_keyed, std::uint64_t s
   for (std::size_t s = 0; s < kDrugSources.size(); ++s) {
     out += "    " + Json(kDrugSources[s]).dump() + ": {\n";
     for (std::size_t d = 0; d < drugs_per_source; ++d) {
-      const std::string name =
-          std::string(kDrugStems[d % kDrugStems.size()]) + kDrugEndings[(d / kDrugStems.size()) % kDrugEndings.size()] +
-          (d < kDrugStems.size() * kDrugEndings.size() ? "" : " " + std::to_string(d));
+      const std::string name = std::string(kDrugStems[d % kDrugStems.size()]) +
+                               kDrugEndings[(d / kDrugStems.size()) % kDrugEndings.size()] +
+                               (d < kDrugStems.size() * kDrugEndings.size() ? "" : " " + std::to_string(d));
       append_member(out, name, drug_entry(random, name, kDrugSources[s], per_source / drugs_per_source), 3,
                     d + 1 == drugs_per_source);
     }
@@ -451,8 +452,7 @@ std::vector<InputCase> prepare_inputs(const std::string& dir, const Scale& scale
   fs::create_directories(dir);
   std::vector<InputCase> cases;
   // Writes the file unless it is there already; records the case.
-  const auto file_case = [&](const std::string& name, InputKind kind, const std::string& file_name,
-                             const auto& make) {
+  const auto file_case = [&](const std::string& name, InputKind kind, const std::string& file_name, const auto& make) {
     const std::string path = (fs::path(dir) / file_name).string();
     if (!fs::exists(path)) write_file(path, make());
     cases.push_back(InputCase{name, kind, path, file_size(path)});
@@ -472,7 +472,8 @@ std::vector<InputCase> prepare_inputs(const std::string& dir, const Scale& scale
   // The largest source-keyed report again, under a name that says nothing.
   {
     const InputCase& largest = cases[scale.report_bytes.size() - 1];
-    const std::string path = (fs::path(dir) / ("upload-" + megabytes_label(scale.report_bytes.back()) + ".json")).string();
+    const std::string path =
+        (fs::path(dir) / ("upload-" + megabytes_label(scale.report_bytes.back()) + ".json")).string();
     if (!fs::exists(path)) fs::create_symlink(fs::path(largest.path).filename(), path);
     cases.push_back(InputCase{"same, content sniffed", InputKind::SniffedReport, path, largest.bytes});
   }

@@ -32,13 +32,13 @@ Scale smoke_scale();
 
 // What one converter run reads.
 enum class InputKind {
-  Report,       // a PharmCAT report JSON, dispatched by its name
+  Report,         // a PharmCAT report JSON, dispatched by its name
   SniffedReport,  // the same report under a name that says nothing
-  Summary,      // a pbStarPhase summary JSON
-  SampleTable,  // a PyPGx per-gene sample table
-  UploadCsv,    // an uploaded Gene/Diplotype CSV
-  UploadJson,   // an uploaded JSON object keyed by gene, content sniffed
-  Directory,    // a directory of small sample files
+  Summary,        // a pbStarPhase summary JSON
+  SampleTable,    // a PyPGx per-gene sample table
+  UploadCsv,      // an uploaded Gene/Diplotype CSV
+  UploadJson,     // an uploaded JSON object keyed by gene, content sniffed
+  Directory,      // a directory of small sample files
 };
 
 struct InputCase {

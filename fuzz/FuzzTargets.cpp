@@ -193,8 +193,9 @@ void dispatcher(std::string_view input) {
 // otherwise.
 std::vector<CallerStatement> statements_from(std::string_view input) {
   static const std::optional<std::string> sources[] = {
-      C::CALLER_PHARMCAT_REPORT, C::CALLER_PHARMCAT_PHENOTYPE, C::CALLER_PBSTARPHASE, C::CALLER_PYPGX,
-      C::CALLER_DIPLOTYPE_TABLE, std::nullopt,                  std::string("other"),
+      C::CALLER_PHARMCAT_REPORT, C::CALLER_PHARMCAT_PHENOTYPE, C::CALLER_PBSTARPHASE,
+      C::CALLER_PYPGX,           C::CALLER_DIPLOTYPE_TABLE,    std::nullopt,
+      std::string("other"),
   };
   const auto split = [](std::string_view text, char separator) {
     std::vector<std::string_view> pieces;
@@ -293,8 +294,8 @@ void command_line(std::string_view input) {
   } catch (const UsageError&) {
     return;
   }
-  static const char* const request_keys[] = {C::INPUT_FILES,      C::INPUT_DIR,        C::OUTPUT_DIR,
-                                             C::OUTPUT_JSON,      C::GZIP_OUTPUT,      C::WRITE_PROVENANCE,
+  static const char* const request_keys[] = {C::INPUT_FILES,           C::INPUT_DIR,   C::OUTPUT_DIR,
+                                             C::OUTPUT_JSON,           C::GZIP_OUTPUT, C::WRITE_PROVENANCE,
                                              C::RECOVER_DROPPED_GENES, C::GENE_FILTER, C::PHENOTYPE_SOURCE};
   std::size_t index = 0;
   for (const auto& [key, value] : options.request.items()) {
@@ -320,11 +321,11 @@ void command_line(std::string_view input) {
 
 const std::vector<FuzzTarget>& fuzz_targets() {
   static const std::vector<FuzzTarget> targets = {
-      {"pharmcat_json", pharmcat_json}, {"pbstarphase_json", pbstarphase_json},
+      {"pharmcat_json", pharmcat_json},     {"pbstarphase_json", pbstarphase_json},
       {"pbstarphase_tsv", pbstarphase_tsv}, {"pypgx_table", pypgx_table},
-      {"upload_csv", upload_csv},         {"upload_json", upload_json},
-      {"dispatcher", dispatcher},         {"normalizer", normalizer},
-      {"json_writer", json_writer},       {"command_line", command_line},
+      {"upload_csv", upload_csv},           {"upload_json", upload_json},
+      {"dispatcher", dispatcher},           {"normalizer", normalizer},
+      {"json_writer", json_writer},         {"command_line", command_line},
   };
   return targets;
 }

@@ -131,8 +131,8 @@ CallerStatement statement(const std::string& gene, const std::string& source,
 // ---- Request ----
 
 TEST_F(ConverterTest, AbsentNullAndEmptyRequestsGiveTheDefaults) {
-  for (const auto& given : {std::optional<JsonDict>(), std::optional<JsonDict>(JsonDict()),
-                            std::optional<JsonDict>(JsonDict::object())}) {
+  for (const auto& given :
+       {std::optional<JsonDict>(), std::optional<JsonDict>(JsonDict()), std::optional<JsonDict>(JsonDict::object())}) {
     CallsetConverter converter(given);
     EXPECT_TRUE(converter.input_files.empty());
     EXPECT_EQ(converter.input_dir, ".");
@@ -176,9 +176,9 @@ INSTANTIATE_TEST_SUITE_P(Truthiness, RequestFlagTest,
                                            FlagCase{"\" \"", true}, FlagCase{"2", true}, FlagCase{"[0]", true}));
 
 TEST_F(ConverterTest, MalformedRequestsNameTheMember) {
-  for (const char* text : {R"([1, 2])", R"({"input_dir": 5})", R"({"input_files": "a.json"})",
-                           R"({"gene_filter": ["CYP2D6", 3]})", R"({"phenotype_source": true})",
-                           R"({"output_json": ["a.json"]})"}) {
+  for (const char* text :
+       {R"([1, 2])", R"({"input_dir": 5})", R"({"input_files": "a.json"})", R"({"gene_filter": ["CYP2D6", 3]})",
+        R"({"phenotype_source": true})", R"({"output_json": ["a.json"]})"}) {
     EXPECT_THROW(CallsetConverter(JsonDict::parse(text)), InvalidArgumentError) << text;
   }
 }
@@ -208,17 +208,18 @@ TEST_P(PhenotypeSourceTest, ResolvesAgainstTheRulesAndReorders) {
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, PhenotypeSourceTest,
-    ::testing::Values(
-        SourceCase{"null", std::nullopt, {"CPIC", "DPWG"}, {}}, SourceCase{"\"\"", std::nullopt, {"CPIC", "DPWG"}, {}},
-        SourceCase{"\" dpwg \"", "DPWG", {"DPWG", "CPIC"}, {}}, SourceCase{"\"CPIC\"", "CPIC", {"CPIC", "DPWG"}, {}},
-        SourceCase{"\"XYZ\"",
-                   std::nullopt,
-                   {"CPIC", "DPWG"},
-                   {"Unknown phenotype source 'XYZ'; using the default order CPIC, DPWG"}},
-        SourceCase{"\"  \"",
-                   std::nullopt,
-                   {"CPIC", "DPWG"},
-                   {"Unknown phenotype source '  '; using the default order CPIC, DPWG"}}));
+    ::testing::Values(SourceCase{"null", std::nullopt, {"CPIC", "DPWG"}, {}},
+                      SourceCase{"\"\"", std::nullopt, {"CPIC", "DPWG"}, {}},
+                      SourceCase{"\" dpwg \"", "DPWG", {"DPWG", "CPIC"}, {}},
+                      SourceCase{"\"CPIC\"", "CPIC", {"CPIC", "DPWG"}, {}},
+                      SourceCase{"\"XYZ\"",
+                                 std::nullopt,
+                                 {"CPIC", "DPWG"},
+                                 {"Unknown phenotype source 'XYZ'; using the default order CPIC, DPWG"}},
+                      SourceCase{"\"  \"",
+                                 std::nullopt,
+                                 {"CPIC", "DPWG"},
+                                 {"Unknown phenotype source '  '; using the default order CPIC, DPWG"}}));
 
 // ---- Input resolution ----
 
@@ -324,8 +325,8 @@ TEST_F(ConverterTest, FallbackTakesTheActivityOfTheNextUsableSource) {
   EXPECT_EQ(record.star_allele, "*1/*2");
   EXPECT_EQ(record.activity, "Poor Metabolizer");
   EXPECT_EQ(record.phenotype_source, "DPWG");
-  EXPECT_EQ(record.warnings,
-            (std::vector<std::string>{"unmapped phenotype term 'Odd Term'", "no usable phenotype from CPIC; taken from DPWG"}));
+  EXPECT_EQ(record.warnings, (std::vector<std::string>{"unmapped phenotype term 'Odd Term'",
+                                                       "no usable phenotype from CPIC; taken from DPWG"}));
 
   JsonDict rules = test_gene_rules();
   rules.erase("allow_source_fallback");

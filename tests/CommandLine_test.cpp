@@ -100,17 +100,16 @@ TEST_P(UsageErrorTest, RefusesTheCommandLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, UsageErrorTest,
-    ::testing::Values(
-        UsageCase{{"a.json", "--bogus", "-x"}, "unrecognized arguments: --bogus -x"},
-        UsageCase{{"--out", "x"}, "ambiguous option: --out could match --output-dir, --output-json"},
-        UsageCase{{"--no"}, "ambiguous option: --no could match --no-provenance, --no-recover"},
-        UsageCase{{"--g"}, "ambiguous option: --g could match --gzip, --genes"},
-        // Ambiguity is found before -h is acted on.
-        UsageCase{{"-h", "--o=x"}, "ambiguous option: --o could match --output-dir, --output-json"},
-        UsageCase{{"--input-dir"}, "argument --input-dir: expected one argument"},
-        UsageCase{{"--log-level", "--gzip"}, "argument --log-level: expected one argument"},
-        UsageCase{{"--output-json", "--"}, "argument --output-json: expected one argument"},
-        UsageCase{{"--gzip=yes"}, "argument --gzip: ignored explicit argument 'yes'"}));
+    ::testing::Values(UsageCase{{"a.json", "--bogus", "-x"}, "unrecognized arguments: --bogus -x"},
+                      UsageCase{{"--out", "x"}, "ambiguous option: --out could match --output-dir, --output-json"},
+                      UsageCase{{"--no"}, "ambiguous option: --no could match --no-provenance, --no-recover"},
+                      UsageCase{{"--g"}, "ambiguous option: --g could match --gzip, --genes"},
+                      // Ambiguity is found before -h is acted on.
+                      UsageCase{{"-h", "--o=x"}, "ambiguous option: --o could match --output-dir, --output-json"},
+                      UsageCase{{"--input-dir"}, "argument --input-dir: expected one argument"},
+                      UsageCase{{"--log-level", "--gzip"}, "argument --log-level: expected one argument"},
+                      UsageCase{{"--output-json", "--"}, "argument --output-json: expected one argument"},
+                      UsageCase{{"--gzip=yes"}, "argument --gzip: ignored explicit argument 'yes'"}));
 
 TEST(ParseCommandLine, HelpAndVersionEndTheParseWherever) {
   using Action = CommandLineOptions::Action;
@@ -122,10 +121,10 @@ TEST(ParseCommandLine, HelpAndVersionEndTheParseWherever) {
 
 TEST(ParseCommandLine, LogLevelNamesMapCaseInsensitively) {
   const std::vector<std::pair<const char*, LogLevel>> cases = {
-      {"debug", LogLevel::DEBUG},   {"INFO", LogLevel::INFO},         {"Warning", LogLevel::WARNING},
-      {"warn", LogLevel::WARNING},  {"error", LogLevel::ERROR},       {"CRITICAL", LogLevel::CRITICAL},
-      {"fatal", LogLevel::CRITICAL}, {"notset", LogLevel::NOTSET},    {"verbose", LogLevel::INFO},
-      {"", LogLevel::INFO},         {"WARNING ", LogLevel::INFO}};
+      {"debug", LogLevel::DEBUG},    {"INFO", LogLevel::INFO},     {"Warning", LogLevel::WARNING},
+      {"warn", LogLevel::WARNING},   {"error", LogLevel::ERROR},   {"CRITICAL", LogLevel::CRITICAL},
+      {"fatal", LogLevel::CRITICAL}, {"notset", LogLevel::NOTSET}, {"verbose", LogLevel::INFO},
+      {"", LogLevel::INFO},          {"WARNING ", LogLevel::INFO}};
   for (const auto& [name, level] : cases) EXPECT_EQ(log_level_from_name(name), level) << name;
 }
 
@@ -161,7 +160,8 @@ class ProgramTest : public ::testing::Test {
     tables.write("phenotype_terms.json",
                  R"({"version": "p1", "global": {"Intermediate Metabolizer": "Intermediate Metabolizer"}})");
     tables.write("genotype_terms.json", R"({"version": "g1"})");
-    work.write("calls.csv", "Gene,Diplotype,Phenotype\nCYP2D6,*1/*1,Odd Term\nCYP2C19,*1/*2,Intermediate Metabolizer\n");
+    work.write("calls.csv",
+               "Gene,Diplotype,Phenotype\nCYP2D6,*1/*1,Odd Term\nCYP2C19,*1/*2,Intermediate Metabolizer\n");
   }
 
   // Runs the program in the work directory with the test's mapping tables.
@@ -227,8 +227,8 @@ TEST_F(ProgramTest, HelpAndVersionPrintAndExitZero) {
 }
 
 TEST_F(ProgramTest, UsageErrorsExitTwoBeforeReadingAnything) {
-  for (const auto& arguments : std::vector<std::vector<std::string>>{{"calls.csv", "--bogus"}, {"--out", "x"},
-                                                                     {"calls.csv", "--phenotype-source"}}) {
+  for (const auto& arguments : std::vector<std::vector<std::string>>{
+           {"calls.csv", "--bogus"}, {"--out", "x"}, {"calls.csv", "--phenotype-source"}}) {
     const Outcome outcome = run(arguments);
     EXPECT_EQ(outcome.status, 2);
     EXPECT_TRUE(outcome.err.starts_with(usage_text())) << outcome.err;
@@ -244,8 +244,7 @@ TEST_F(ProgramTest, NoArgumentsScanTheWorkingDirectoryAndWriteBesideIt) {
   EXPECT_EQ(outcome.err, std::string("INFO calls.csv: 2 gene call(s) from diplotype_table\n") + UNMAPPED_LINES +
                              "INFO Wrote 2 gene results to ./helvara_pgx.json\n"
                              "INFO Wrote provenance to ./helvara_pgx.provenance.json\n");
-  EXPECT_EQ(work_files(),
-            (std::vector<std::string>{"calls.csv", "helvara_pgx.json", "helvara_pgx.provenance.json"}));
+  EXPECT_EQ(work_files(), (std::vector<std::string>{"calls.csv", "helvara_pgx.json", "helvara_pgx.provenance.json"}));
   EXPECT_EQ(JsonDict::parse(read_file(work.file("helvara_pgx.json"))).size(), 2u);
 }
 

@@ -87,7 +87,8 @@ constexpr std::size_t kFiftyMegabytes = 50u << 20;
 std::string pharmcat_report(const std::string& title, const std::string& activity = "\"1.0\"") {
   return R"({"title": )" + title + R"(, "pharmcatVersion": "v3.1.0", "genes": {"CYP2D6": {"geneSymbol": "CYP2D6",
       "sourceDiplotypes": [{"label": "*1/*4", "phenotypes": ["Intermediate Metabolizer"],
-      "activityScore": )" + activity + "}]}}}";
+      "activityScore": )" +
+         activity + "}]}}}";
 }
 
 std::string starphase_summary(const std::string& cpic_version) {
@@ -172,8 +173,8 @@ TEST_P(BadInputTest, LibraryRunRaisesTheDocumentedKindNamingTheFile) {
     converter.run();
     ADD_FAILURE() << "the run succeeded";
   } catch (const std::exception& error) {
-    EXPECT_TRUE(is_kind(error, GetParam().kind)) << "expected " << kind_text(GetParam().kind) << ", got "
-                                                 << typeid(error).name() << ": " << error.what();
+    EXPECT_TRUE(is_kind(error, GetParam().kind))
+        << "expected " << kind_text(GetParam().kind) << ", got " << typeid(error).name() << ": " << error.what();
     const std::string_view message = error.what();
     EXPECT_TRUE(message.starts_with(expected_message())) << message.substr(0, 2000);
     // However large the input, the message stays readable.
@@ -199,8 +200,8 @@ INSTANTIATE_TEST_SUITE_P(
     Inputs, BadInputTest,
     ::testing::Values(
         BadInput{"empty_upload_json", "upload.json", [] { return std::string(); }, Kind::InvalidArgument, "", kNotJson},
-        BadInput{"empty_pharmcat_report", "s.pharmcat.report.json", [] { return std::string(); },
-                 Kind::InvalidArgument, "", kNotJson},
+        BadInput{"empty_pharmcat_report", "s.pharmcat.report.json", [] { return std::string(); }, Kind::InvalidArgument,
+                 "", kNotJson},
         BadInput{"empty_tsv", "s.pbstarphase.tsv", [] { return std::string(); }, Kind::InvalidArgument, "",
                  ": no usable rows"},
         BadInput{"empty_csv", "upload.csv", [] { return std::string(); }, Kind::InvalidArgument, "",
@@ -210,26 +211,26 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"bom_upload_json", "upload.json",
                  [] { return std::string("\xEF\xBB\xBF[{\"Gene\": \"CYP2D6\", \"Diplotype\": \"*1/*4\"}]"); },
                  Kind::InvalidArgument, "", kNotJson},
-        BadInput{"invalid_utf8_summary_json", "s.pbstarphase.json",
-                 [] { return starphase_summary("\"v1\xC3\x28\""); }, Kind::TextDecode, "", kNotUtf8},
+        BadInput{"invalid_utf8_summary_json", "s.pbstarphase.json", [] { return starphase_summary("\"v1\xC3\x28\""); },
+                 Kind::TextDecode, "", kNotUtf8},
         BadInput{"invalid_utf8_sniffed_json", "upload.json",
-                 [] { return std::string("[{\"Gene\": \"CYP2D6\xFF\", \"Diplotype\": \"*1/*4\"}]"); },
-                 Kind::TextDecode, "", kNotUtf8},
-        BadInput{"invalid_utf8_csv", "upload.csv", [] { return std::string("Gene,Diplotype\nCYP2D6,*1/*4\xED\xA0\x80\n"); },
-                 Kind::TextDecode, "", kNotUtf8},
+                 [] { return std::string("[{\"Gene\": \"CYP2D6\xFF\", \"Diplotype\": \"*1/*4\"}]"); }, Kind::TextDecode,
+                 "", kNotUtf8},
+        BadInput{"invalid_utf8_csv", "upload.csv",
+                 [] { return std::string("Gene,Diplotype\nCYP2D6,*1/*4\xED\xA0\x80\n"); }, Kind::TextDecode, "",
+                 kNotUtf8},
         BadInput{"invalid_utf8_tsv_header", "CYP2D6.tsv", [] { return std::string("\tGeno\xC0\xAFtype\tPhenotype\n"); },
                  Kind::TextDecode, "", kNotUtf8},
         BadInput{"lone_surrogate_escape", "s.pharmcat.report.json", [] { return pharmcat_report("\"S\\ud800\""); },
                  Kind::InvalidArgument, "", kNotJson},
         BadInput{"number_1e400", "s.pharmcat.report.json", [] { return pharmcat_report("\"S\"", "1e400"); },
                  Kind::InvalidArgument, "", kNotJson},
-        BadInput{"integer_of_400_digits", "s.pbstarphase.json",
-                 [] { return starphase_summary(std::string(400, '9')); }, Kind::InvalidArgument, "", kNotJson},
+        BadInput{"integer_of_400_digits", "s.pbstarphase.json", [] { return starphase_summary(std::string(400, '9')); },
+                 Kind::InvalidArgument, "", kNotJson},
         BadInput{"deep_arrays_pharmcat_version", "s.pharmcat.report.json",
                  [] { return pharmcat_report(nested_arrays(kDeep)); }, Kind::InvalidArgument, "", kNotJson},
         BadInput{"deep_arrays_pharmcat_phenotype", "s.pharmcat.phenotype.json",
-                 [] { return "{\"geneReports\": " + nested_arrays(kDeep) + "}"; }, Kind::InvalidArgument, "",
-                 kNotJson},
+                 [] { return "{\"geneReports\": " + nested_arrays(kDeep) + "}"; }, Kind::InvalidArgument, "", kNotJson},
         BadInput{"deep_arrays_summary_version", "s.pbstarphase.json",
                  [] { return starphase_summary(nested_arrays(kDeep)); }, Kind::InvalidArgument, "", kNotJson},
         BadInput{"deep_objects_upload_json", "upload.json",
@@ -277,8 +278,8 @@ class AwkwardInputTest : public ::testing::Test {
 };
 
 TEST_F(AwkwardInputTest, EscapedNulReachesTheOutputEscapedAndDoesNotCutTheText) {
-  const std::string result = convert(
-      "upload.json", R"([{"Gene": "CYP2D6\u0000X", "Diplotype": "*1/*4\u0000tail", "Phenotype": "Normal"}])");
+  const std::string result =
+      convert("upload.json", R"([{"Gene": "CYP2D6\u0000X", "Diplotype": "*1/*4\u0000tail", "Phenotype": "Normal"}])");
   EXPECT_NE(result.find(R"("Id": "CYP2D6\u0000X")"), std::string::npos) << result;
   EXPECT_NE(result.find(R"("StarAllele": "*1/*4\u0000tail")"), std::string::npos) << result;
   const std::string sidecar = read_file(out_dir + "/helvara_pgx.provenance.json");
@@ -291,7 +292,8 @@ TEST_F(AwkwardInputTest, EscapedNulReachesTheOutputEscapedAndDoesNotCutTheText) 
 TEST_F(AwkwardInputTest, FiftyMegabyteValuesConvert) {
   const std::string digits(kFiftyMegabytes, '7');
   const std::string report = R"({"title": ")" + digits + R"(", "genes": {"CYP2D6": {"geneSymbol": "CYP2D6",
-      "sourceDiplotypes": [{"label": "*)" + digits + R"(.001/*4", "phenotypes": ["Intermediate Metabolizer"]}]}}})";
+      "sourceDiplotypes": [{"label": "*)" +
+                             digits + R"(.001/*4", "phenotypes": ["Intermediate Metabolizer"]}]}}})";
   const std::string result = convert("s.pharmcat.report.json", report);
   EXPECT_NE(result.find("\"StarAllele\": \"*" + digits + "/*4\""), std::string::npos);
   const std::string sidecar = read_file(out_dir + "/helvara_pgx.provenance.json");
@@ -323,21 +325,25 @@ TEST_P(EscapeTerminalControlsTest, ShowsControlsAsVisibleEscapes) {
   EXPECT_EQ(escape_terminal_controls(GetParam().text), GetParam().shown);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, EscapeTerminalControlsTest,
-    ::testing::Values(
-        // Tab and line feed pass; so do printable ASCII and non-ASCII text.
-        EscapeCase{"CYP2D6\t*1/*4\nnext line", "CYP2D6\t*1/*4\nnext line"},
-        EscapeCase{"caf\xC3\xA9 \xC2\xA0 \xE2\x82\xAC \xF0\x9F\x98\x80 \\x1b", "caf\xC3\xA9 \xC2\xA0 \xE2\x82\xAC \xF0\x9F\x98\x80 \\x1b"},
-        // C0 controls (NUL, BEL, BS, CR, ESC, US), DEL.
-        EscapeCase{std::string("a\0b", 3), "a\\x00b"},
-        EscapeCase{"\x1b[2J\x1b]0;title\x07", "\\x1b[2J\\x1b]0;title\\x07"},
-        EscapeCase{"over\rwrite\b\x1f", "over\\x0dwrite\\x08\\x1f"},
-        EscapeCase{"del\x7f", "del\\x7f"},
-        // C1 controls U+0080 to U+009F (CSI is U+009B); U+00A0 is not one.
-        EscapeCase{"\xC2\x80\xC2\x9B" "31m\xC2\x9F\xC2\xA0", "\\x80\\x9b31m\\x9f\xC2\xA0"},
-        // Bytes outside well-formed UTF-8 (a raw 0x9B is CSI on an 8-bit terminal).
-        EscapeCase{"\x9B" "31m \xFF \xC3", "\\x9b31m \\xff \\xc3"}));
+INSTANTIATE_TEST_SUITE_P(Texts, EscapeTerminalControlsTest,
+                         ::testing::Values(
+                             // Tab and line feed pass; so do printable ASCII and non-ASCII text.
+                             EscapeCase{"CYP2D6\t*1/*4\nnext line", "CYP2D6\t*1/*4\nnext line"},
+                             EscapeCase{"caf\xC3\xA9 \xC2\xA0 \xE2\x82\xAC \xF0\x9F\x98\x80 \\x1b",
+                                        "caf\xC3\xA9 \xC2\xA0 \xE2\x82\xAC \xF0\x9F\x98\x80 \\x1b"},
+                             // C0 controls (NUL, BEL, BS, CR, ESC, US), DEL.
+                             EscapeCase{std::string("a\0b", 3), "a\\x00b"},
+                             EscapeCase{"\x1b[2J\x1b]0;title\x07", "\\x1b[2J\\x1b]0;title\\x07"},
+                             EscapeCase{"over\rwrite\b\x1f", "over\\x0dwrite\\x08\\x1f"},
+                             EscapeCase{"del\x7f", "del\\x7f"},
+                             // C1 controls U+0080 to U+009F (CSI is U+009B); U+00A0 is not one.
+                             EscapeCase{"\xC2\x80\xC2\x9B"
+                                        "31m\xC2\x9F\xC2\xA0",
+                                        "\\x80\\x9b31m\\x9f\xC2\xA0"},
+                             // Bytes outside well-formed UTF-8 (a raw 0x9B is CSI on an 8-bit terminal).
+                             EscapeCase{"\x9B"
+                                        "31m \xFF \xC3",
+                                        "\\x9b31m \\xff \\xc3"}));
 
 // Control bytes other than line feed, and the UTF-8 form of C1 controls.
 bool holds_raw_controls(const std::string& text) {
@@ -390,7 +396,9 @@ TEST(TerminalLog, LibraryRecordsKeepTheExactMessage) {
   const PharmcatReportJsonParser reader(work.write("s.pharmcat.report.json", report_skipping_hostile_gene()));
   LogCapture capture;
   reader.parse();
-  EXPECT_EQ(capture.warnings(), std::vector<std::string>{"Skipping \x1b[2J\x1b]0;owned\x07" "CYP2D6\xC2\x9B" "31m\x7f"
+  EXPECT_EQ(capture.warnings(), std::vector<std::string>{"Skipping \x1b[2J\x1b]0;owned\x07"
+                                                         "CYP2D6\xC2\x9B"
+                                                         "31m\x7f"
                                                          ": no sourceDiplotypes for source CPIC"});
 }
 

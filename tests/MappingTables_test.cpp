@@ -120,8 +120,8 @@ TEST_F(MappingTablesTest, GeneRulesHaveTheShapeTheNormaliserAndMergeRead) {
     EXPECT_TRUE(has_kind(*value, kind)) << member << " is " << kind_name(*value);
   }
   // Passthrough sources are caller identifiers, compared exactly.
-  const std::set<std::string> callers = {C::CALLER_PHARMCAT_REPORT, C::CALLER_PHARMCAT_PHENOTYPE,
-                                         C::CALLER_PBSTARPHASE, C::CALLER_PYPGX, C::CALLER_DIPLOTYPE_TABLE};
+  const std::set<std::string> callers = {C::CALLER_PHARMCAT_REPORT, C::CALLER_PHARMCAT_PHENOTYPE, C::CALLER_PBSTARPHASE,
+                                         C::CALLER_PYPGX, C::CALLER_DIPLOTYPE_TABLE};
   for (const auto& source : texts(rules["passthrough_sources"])) EXPECT_TRUE(callers.count(source)) << source;
   EXPECT_EQ(texts(rules["passthrough_sources"]), std::vector<std::string>{C::CALLER_PYPGX});
   // The command line names CPIC as the default phenotype source.
@@ -354,8 +354,8 @@ TEST_F(MappingTablesTest, ExampleSampleIsConsistentAcrossCallers) {
     EXPECT_EQ(activities.size(), EXAMPLE_GENES_WITHOUT_ACTIVITY.count(gene) ? 0u : 1u)
         << join({activities.begin(), activities.end()}, ", ");
   }
-  EXPECT_TRUE(harmonizer.unmapped_terms.empty()) << join({harmonizer.unmapped_terms.begin(),
-                                                           harmonizer.unmapped_terms.end()}, ", ");
+  EXPECT_TRUE(harmonizer.unmapped_terms.empty())
+      << join({harmonizer.unmapped_terms.begin(), harmonizer.unmapped_terms.end()}, ", ");
 }
 
 }  // namespace

@@ -22,9 +22,9 @@ CallerStatement::CallerStatement(std::optional<std::string> gene_, std::optional
 }
 
 std::string CallerStatement::repr() const {
-  return "CallerStatement(gene=" + quoted_literal(std::string_view(gene)) +
-         ", diplotype=" + quoted_literal(diplotype) + ", phenotypes=" + quoted_literal(phenotypes) +
-         ", source=" + quoted_literal(source) + ", phenotype_source=" + quoted_literal(phenotype_source) + ")";
+  return "CallerStatement(gene=" + quoted_literal(std::string_view(gene)) + ", diplotype=" + quoted_literal(diplotype) +
+         ", phenotypes=" + quoted_literal(phenotypes) + ", source=" + quoted_literal(source) +
+         ", phenotype_source=" + quoted_literal(phenotype_source) + ")";
 }
 
 }  // namespace callset_converter

@@ -28,9 +28,7 @@ std::string ICallReader::reader_source_name() const { return source_name; }
 
 JsonDict ICallReader::_load_json() const { return load_json_file(file_path); }
 
-JsonDict ICallReader::_load_json(const JsonSelection& selection) const {
-  return load_json_file(file_path, selection);
-}
+JsonDict ICallReader::_load_json(const JsonSelection& selection) const { return load_json_file(file_path, selection); }
 
 void ICallReader::_log_skip(const std::string& gene, const std::string& reason) {
   log_warning("Skipping %s: %s", gene, reason);

@@ -73,8 +73,8 @@ std::vector<CallerStatement> SummaryJsonReader::parse() const {
     for (const char* key : {"hap1", "hap2"}) {
       if (auto name = diplotype_text(diplotype, key, true, file_path, *gene)) haplotypes.push_back(std::move(*name));
     }
-    statements.emplace_back(*gene, diplotype_text(diplotype, "diplotype", false, file_path, *gene), std::move(haplotypes),
-                            std::vector<std::string>{}, reader_source_name());
+    statements.emplace_back(*gene, diplotype_text(diplotype, "diplotype", false, file_path, *gene),
+                            std::move(haplotypes), std::vector<std::string>{}, reader_source_name());
   }
   return statements;
 }

@@ -48,8 +48,7 @@ class TermHarmonizer {
   std::vector<std::string> _split(const std::string& diplotype) const;
   std::string _strip_suballele(const std::string& allele) const;
   std::optional<std::string> _star_allele(const CallerStatement& call, ReportRecord& result) const;
-  std::optional<std::string> _map_phenotypes(const CallerStatement& call, ReportRecord& result,
-                                             bool join_all = false);
+  std::optional<std::string> _map_phenotypes(const CallerStatement& call, ReportRecord& result, bool join_all = false);
   // The report term for `phenotype`, or nothing (a null mapping included).
   std::optional<std::string> _lookup_phenotype(const std::string& gene, const std::string& phenotype) const;
   bool _is_genotype_guided(const std::string& gene) const;

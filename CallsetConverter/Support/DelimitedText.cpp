@@ -12,8 +12,7 @@
 
 namespace callset_converter {
 
-DelimitedTextReader::DelimitedTextReader(std::string_view text, CsvDialect dialect)
-    : text_(text), dialect_(dialect) {}
+DelimitedTextReader::DelimitedTextReader(std::string_view text, CsvDialect dialect) : text_(text), dialect_(dialect) {}
 
 std::optional<TextRow> DelimitedTextReader::next_row() {
   if (pos_ >= text_.size()) return std::nullopt;

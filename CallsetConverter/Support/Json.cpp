@@ -285,8 +285,8 @@ std::string to_json_text(const JsonDict& value, JsonStyle style) {
       open(node.get_ref<const JsonDict::array_t&>()[index]);
     } else {
       // The ordered object is a vector of members underneath.
-      const auto& members = static_cast<const std::vector<JsonDict::object_t::value_type>&>(
-          node.get_ref<const JsonDict::object_t&>());
+      const auto& members =
+          static_cast<const std::vector<JsonDict::object_t::value_type>&>(node.get_ref<const JsonDict::object_t&>());
       const auto& member = members[index];
       append_string(out, member.first);
       out += ": ";

@@ -156,7 +156,9 @@ class DocumentBuilder {
 
   explicit DocumentBuilder(const JsonSelection& selection) : next_(&selection) {}
 
-  bool null() { return scalar([] { return JsonDict(nullptr); }); }
+  bool null() {
+    return scalar([] { return JsonDict(nullptr); });
+  }
   bool boolean(bool value) {
     return scalar([value] { return JsonDict(value); });
   }

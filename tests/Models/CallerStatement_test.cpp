@@ -31,11 +31,11 @@ TEST(CallerStatement, StoresValuesUnchanged) {
 TEST(CallerStatement, DebugRepresentation) {
   EXPECT_EQ(CallerStatement("NAT2").repr(),
             "CallerStatement(gene='NAT2', diplotype=None, phenotypes=[], source=None, phenotype_source=None)");
-  EXPECT_EQ(CallerStatement("CYP2D6", "*1/*4", {"*1", "*4"}, {"Intermediate Metabolizer", "it's"}, "pypgx", "CPIC",
-                            "1.0")
-                .repr(),
-            "CallerStatement(gene='CYP2D6', diplotype='*1/*4', phenotypes=['Intermediate Metabolizer', \"it's\"], "
-            "source='pypgx', phenotype_source='CPIC')");
+  EXPECT_EQ(
+      CallerStatement("CYP2D6", "*1/*4", {"*1", "*4"}, {"Intermediate Metabolizer", "it's"}, "pypgx", "CPIC", "1.0")
+          .repr(),
+      "CallerStatement(gene='CYP2D6', diplotype='*1/*4', phenotypes=['Intermediate Metabolizer', \"it's\"], "
+      "source='pypgx', phenotype_source='CPIC')");
 }
 
 }  // namespace

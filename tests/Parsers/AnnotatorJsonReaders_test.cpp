@@ -26,7 +26,8 @@ std::string report(const std::string& gene, const std::string& label = "*1/*2") 
 }
 
 // The statements of `json` as read by the phenotype reader.
-std::vector<CallerStatement> parse_text(const std::string& json, const std::string& name = "s.pharmcat.phenotype.json") {
+std::vector<CallerStatement> parse_text(const std::string& json,
+                                        const std::string& name = "s.pharmcat.phenotype.json") {
   TempDir dir;
   return PharmcatPhenotypeJsonParser(dir.write(name, json)).parse();
 }
@@ -71,8 +72,8 @@ TEST_P(PharmcatContainers, YieldStatementsBySourceThenFileOrder) {
             (Strings{"TPMT@CPIC", "CYP2D6@CPIC", "ABCG2@CPIC", "TPMT@DPWG", "CYP2D6@DPWG", "ABCG2@DPWG"}));
 }
 
-const std::string kByObject = "{\"g1\": " + report("TPMT") + ", \"g2\": " + report("CYP2D6") +
-                              ", \"g3\": " + report("ABCG2") + "}";
+const std::string kByObject =
+    "{\"g1\": " + report("TPMT") + ", \"g2\": " + report("CYP2D6") + ", \"g3\": " + report("ABCG2") + "}";
 const std::string kByArray = "[" + report("TPMT") + ", 7, " + report("CYP2D6") + ", null, " + report("ABCG2") + "]";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -80,8 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ContainerCase{"GeneReports", R"({"geneReports": {"CPIC": )" + kByObject + R"(, "DPWG": )" + kByObject + "}}"},
         ContainerCase{"Genes", R"({"genes": {"CPIC": )" + kByObject + R"(, "DPWG": )" + kByArray + "}}"},
-        ContainerCase{"ReportGenes", R"({"report": {"genes": {"CPIC": )" + kByArray + R"(, "DPWG": )" + kByObject +
-                                         "}}}"},
+        ContainerCase{"ReportGenes",
+                      R"({"report": {"genes": {"CPIC": )" + kByArray + R"(, "DPWG": )" + kByObject + "}}}"},
         ContainerCase{"NonObjectGeneReportsPassedOver",
                       R"({"geneReports": [1], "genes": {"CPIC": )" + kByArray + R"(, "DPWG": )" + kByArray + "}}"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -116,9 +117,8 @@ TEST(PharmcatGeneKeyedLayout, EachMemberIsOneGeneReport) {
   const auto statements = parse_text(R"({"geneReports": {"CYP2C19": )" + report("CYP2C19") + R"(, "CYP2D6": )" +
                                      report("CYP2D6", "*1/*4") + "}}");
   ASSERT_EQ(statements.size(), 2U);
-  EXPECT_EQ(statements[1],
-            CallerStatement("CYP2D6", "*1/*4", {"*1", "*2"}, {"Normal Metabolizer"}, "pharmcat_phenotype", std::nullopt,
-                            "2.0"));
+  EXPECT_EQ(statements[1], CallerStatement("CYP2D6", "*1/*4", {"*1", "*2"}, {"Normal Metabolizer"},
+                                           "pharmcat_phenotype", std::nullopt, "2.0"));
   EXPECT_TRUE(log.warnings().empty());
 }
 
@@ -157,11 +157,11 @@ TEST(PharmcatStatements, DroppedReportsAreLogged) {
   EXPECT_EQ(genes_and_sources(statements), Strings{"TPMT@DPWG"});
   EXPECT_EQ(statements[0].diplotype, "*1/*3A");
   // The log lines name the container member even where the report names its own source.
-  EXPECT_EQ(log.warnings(), (Strings{"Gene report without geneSymbol in " + path,
-                                     "Gene report without geneSymbol in " + path,
-                                     "Skipping CYP2D6: no sourceDiplotypes for source CPIC",
-                                     "Skipping CYP2C9: no sourceDiplotypes for source CPIC",
-                                     "TPMT has 2 source diplotypes for CPIC; using the first"}));
+  EXPECT_EQ(log.warnings(),
+            (Strings{"Gene report without geneSymbol in " + path, "Gene report without geneSymbol in " + path,
+                     "Skipping CYP2D6: no sourceDiplotypes for source CPIC",
+                     "Skipping CYP2C9: no sourceDiplotypes for source CPIC",
+                     "TPMT has 2 source diplotypes for CPIC; using the first"}));
 }
 
 TEST(PharmcatStatements, CopyTheDiplotypeAsWritten) {
@@ -174,10 +174,9 @@ TEST(PharmcatStatements, CopyTheDiplotypeAsWritten) {
        "phenotypes": null, "activityScore": "No Result"}]},
       {"geneSymbol": "Y", "sourceDiplotypes": [{"allele1": {}, "allele2": {"name": "*3"}}]}]}})");
   ASSERT_EQ(statements.size(), 4U);
-  EXPECT_EQ(statements[0], CallerStatement("MT-RNR1", "1555A>G", {"1555A>G"}, {"n/a", "x"}, "pharmcat_phenotype",
-                                           "CPIC", "2.0"));
-  EXPECT_EQ(statements[1],
-            CallerStatement("G6PD", std::nullopt, {"B"}, {}, "pharmcat_phenotype", "CPIC", "2"));
+  EXPECT_EQ(statements[0],
+            CallerStatement("MT-RNR1", "1555A>G", {"1555A>G"}, {"n/a", "x"}, "pharmcat_phenotype", "CPIC", "2.0"));
+  EXPECT_EQ(statements[1], CallerStatement("G6PD", std::nullopt, {"B"}, {}, "pharmcat_phenotype", "CPIC", "2"));
   EXPECT_EQ(statements[2], CallerStatement("X", "", {}, {}, "pharmcat_phenotype", "CPIC", "No Result"));
   EXPECT_EQ(statements[3], CallerStatement("Y", std::nullopt, {"*3"}, {}, "pharmcat_phenotype", "CPIC"));
 }
@@ -188,8 +187,7 @@ class PharmcatMalformed : public ::testing::TestWithParam<ContainerCase> {};
 TEST_P(PharmcatMalformed, FailsNamingTheFileAndMember) {
   TempDir dir;
   const std::string path = dir.write("m.json", R"({"geneReports": {"CPIC": [)" + GetParam().json + "]}}");
-  const std::string message =
-      message_of<MalformedStructureError>([&] { PharmcatReportJsonParser(path).parse(); });
+  const std::string message = message_of<MalformedStructureError>([&] { PharmcatReportJsonParser(path).parse(); });
   EXPECT_EQ(message.rfind(path + ": ", 0), 0U) << message;
   EXPECT_NE(message.find(GetParam().name), std::string::npos) << message;
 }
@@ -216,12 +214,13 @@ TEST_P(PharmcatAsText, WritesTheTextForm) {
   EXPECT_EQ(PharmcatPhenotypeJsonParser::_as_text(JsonDict::parse(GetParam().written)), GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, PharmcatAsText,
-    ::testing::Values(AsTextCase{"2", "2"}, AsTextCase{"-3", "-3"}, AsTextCase{"2.0", "2.0"}, AsTextCase{"1.5", "1.5"},
-                      AsTextCase{"0.25", "0.25"}, AsTextCase{"1e2", "100.0"}, AsTextCase{"0.00001", "1e-05"},
-                      AsTextCase{"1e16", "1e+16"}, AsTextCase{"true", "True"}, AsTextCase{"false", "False"},
-                      AsTextCase{"null", std::nullopt}, AsTextCase{R"("1.0")", "1.0"}, AsTextCase{R"("")", ""}));
+INSTANTIATE_TEST_SUITE_P(Values, PharmcatAsText,
+                         ::testing::Values(AsTextCase{"2", "2"}, AsTextCase{"-3", "-3"}, AsTextCase{"2.0", "2.0"},
+                                           AsTextCase{"1.5", "1.5"}, AsTextCase{"0.25", "0.25"},
+                                           AsTextCase{"1e2", "100.0"}, AsTextCase{"0.00001", "1e-05"},
+                                           AsTextCase{"1e16", "1e+16"}, AsTextCase{"true", "True"},
+                                           AsTextCase{"false", "False"}, AsTextCase{"null", std::nullopt},
+                                           AsTextCase{R"("1.0")", "1.0"}, AsTextCase{R"("")", ""}));
 
 TEST(PharmcatHaplotypeNames, TakesNonBlankAlleleNamesInOrder) {
   EXPECT_EQ(PharmcatPhenotypeJsonParser::_haplotype_names(
@@ -281,7 +280,8 @@ TEST_P(PharmcatRealFiles, YieldOneStatementPerGeneReport) {
     throw std::runtime_error("no statement for " + gene);
   };
   const std::string source = is_report ? "pharmcat_report" : "pharmcat_phenotype";
-  EXPECT_EQ(find("CYP2C9"), CallerStatement("CYP2C9", "*1/*1", {"*1", "*1"}, {"Normal Metabolizer"}, source, cpic, "2.0"));
+  EXPECT_EQ(find("CYP2C9"),
+            CallerStatement("CYP2C9", "*1/*1", {"*1", "*1"}, {"Normal Metabolizer"}, source, cpic, "2.0"));
   if (name.find("example2") != std::string::npos) {
     EXPECT_EQ(find("CYP2C19"), CallerStatement("CYP2C19", "*2/*2", {"*2", "*2"}, {"Poor Metabolizer"}, source, cpic));
     EXPECT_EQ(find("CYP2D6"), CallerStatement("CYP2D6", "Unknown/Unknown", {"Unknown", "Unknown"}, {"No Result"},
@@ -289,8 +289,8 @@ TEST_P(PharmcatRealFiles, YieldOneStatementPerGeneReport) {
     EXPECT_EQ(find("MT-RNR1"), CallerStatement("MT-RNR1", "Unknown", {"Unknown"}, {"No Result"}, source, cpic));
     EXPECT_EQ(find("HLA-B"), CallerStatement("HLA-B", "Unknown/Unknown", {"Unknown", "Unknown"}, {}, source, cpic));
   } else {
-    EXPECT_EQ(find("CYP2D6"), CallerStatement("CYP2D6", "*1/*3", {"*1", "*3"}, {"Intermediate Metabolizer"}, source,
-                                              cpic, "1.0"));
+    EXPECT_EQ(find("CYP2D6"),
+              CallerStatement("CYP2D6", "*1/*3", {"*1", "*3"}, {"Intermediate Metabolizer"}, source, cpic, "1.0"));
     EXPECT_EQ(find("MT-RNR1"), CallerStatement("MT-RNR1", "1555A>G", {"1555A>G"}, {"n/a"}, source, cpic));
     EXPECT_EQ(find("HLA-B").phenotypes, (Strings{"*15:02 positive", "*57:01 positive", "*58:01 negative"}));
   }

@@ -80,8 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{"csv_first", "pharmcat_calls.csv", kReportJson, "UploadTableReader", ""},
         DispatchCase{"csv_any_case", "calls.CSV", "", "UploadTableReader", ""},
         // A name rule does not open the file: a directory passes unread.
-        DispatchCase{"name_rule_reads_nothing", "x.pharmcat.report.json", kDirectory, "PharmcatReportJsonParser",
-                     ""},
+        DispatchCase{"name_rule_reads_nothing", "x.pharmcat.report.json", kDirectory, "PharmcatReportJsonParser", ""},
         DispatchCase{"only_the_last_component", "a.csv/pharmcat.report/calls.json", "{}", "UploadTableReader", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -95,8 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{"pbstarphase_table", "calls.tsv", "#gene\tdiplotype\nCYP2D6\t*1/*4\n", "SummaryTsvReader", ""},
         DispatchCase{"empty_tsv", "calls.tsv", "", "SummaryTsvReader", ""},
         DispatchCase{"first_line_empty", "calls.tsv", "\nGenotype\tPhenotype\n", "SummaryTsvReader", ""},
-        DispatchCase{"unreadable_header", "calls.tsv", kDirectory, "SummaryTsvReader",
-                     "Could not read the header of"}),
+        DispatchCase{"unreadable_header", "calls.tsv", kDirectory, "SummaryTsvReader", "Could not read the header of"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(

@@ -26,9 +26,9 @@ class PlainReader : public ICallReader {
 using testing::message_of;
 
 TEST(ReaderConstruction, RefusesAnAbsentOrEmptyPathBeforeLookingAtTheFileSystem) {
-  for (const auto& build : {+[] { PlainReader reader(std::nullopt); }, +[] { PlainReader reader(""); },
-                            +[] { PlainReader reader{std::string()}; },
-                            +[] { PlainReader reader(static_cast<const char*>(nullptr)); }}) {
+  for (const auto& build :
+       {+[] { PlainReader reader(std::nullopt); }, +[] { PlainReader reader(""); },
+        +[] { PlainReader reader{std::string()}; }, +[] { PlainReader reader(static_cast<const char*>(nullptr)); }}) {
     EXPECT_EQ(message_of<InvalidArgumentError>(build), "file_path cannot be empty");
   }
 }
@@ -105,13 +105,12 @@ TEST_P(LoadJsonInvalid, NamesThePathAndKeepsTheParserErrorAsCause) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Contents, LoadJsonInvalid,
-                         ::testing::Values(InvalidJsonCase{"Empty", ""}, InvalidJsonCase{"Truncated", "{\"a\": ["},
-                                           InvalidJsonCase{"TrailingGarbage", "{} x"},
-                                           InvalidJsonCase{"ByteOrderMark", "\xEF\xBB\xBF{}"},
-                                           InvalidJsonCase{"NestedTooDeep", std::string(1001, '[') +
-                                                                                 std::string(1001, ']')}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Contents, LoadJsonInvalid,
+    ::testing::Values(InvalidJsonCase{"Empty", ""}, InvalidJsonCase{"Truncated", "{\"a\": ["},
+                      InvalidJsonCase{"TrailingGarbage", "{} x"}, InvalidJsonCase{"ByteOrderMark", "\xEF\xBB\xBF{}"},
+                      InvalidJsonCase{"NestedTooDeep", std::string(1001, '[') + std::string(1001, ']')}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LoadJson, UndecodableBytesRaiseTheDecodingErrorNotTheJsonOne) {
   TempDir dir;

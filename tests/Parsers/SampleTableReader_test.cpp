@@ -37,18 +37,17 @@ TEST_P(PypgxHeaderTest, RecognisesTheTable) {
   EXPECT_EQ(SampleTableReader::is_pypgx_table(GetParam().header), GetParam().pypgx);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PypgxHeaderTest,
-    ::testing::Values(
-        HeaderCase{"pypgx_data_tsv",
-                   {"", "Genotype", "Phenotype", "Haplotype1", "Haplotype2", "AlternativePhase", "VariantData", "CNV"},
-                   true},
-        HeaderCase{"cells_trimmed", {" Genotype ", "Phenotype"}, true},
-        HeaderCase{"lower_case", {"genotype", "phenotype"}, false},
-        HeaderCase{"genotype_only", {"", "Genotype", "Haplotype1"}, false},
-        HeaderCase{"pbstarphase", {"#gene", "diplotype"}, false},
-        HeaderCase{"empty", {}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, PypgxHeaderTest,
+                         ::testing::Values(HeaderCase{"pypgx_data_tsv",
+                                                      {"", "Genotype", "Phenotype", "Haplotype1", "Haplotype2",
+                                                       "AlternativePhase", "VariantData", "CNV"},
+                                                      true},
+                                           HeaderCase{"cells_trimmed", {" Genotype ", "Phenotype"}, true},
+                                           HeaderCase{"lower_case", {"genotype", "phenotype"}, false},
+                                           HeaderCase{"genotype_only", {"", "Genotype", "Haplotype1"}, false},
+                                           HeaderCase{"pbstarphase", {"#gene", "diplotype"}, false},
+                                           HeaderCase{"empty", {}, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct FileNameCase {
   const char* name;
@@ -118,21 +117,22 @@ INSTANTIATE_TEST_SUITE_P(
                   kHeader + "sample1\t*1/*4\tIntermediate Metabolizer\t*1;\t*4;\t;\t*4:22-42524947-C-T:0.9;\tNormal\n",
                   {pypgx("CYP2D6", "*1/*4", {"*1", "*4"}, {"Intermediate Metabolizer"})},
                   {}},
-        ParseCase{"rows_in_order_crlf_and_bom",
-                  "CYP2D6.tsv",
-                  "\xEF\xBB\xBF\tGenotype\tPhenotype\r\ns1\t*1/*1\tNormal Metabolizer\r\n\r\ns2\t*4/*5\tPoor "
-                  "Metabolizer\r\ns3\t*2x2/*71\tIndeterminate",
-                  {pypgx("CYP2D6", "*1/*1", {}, {"Normal Metabolizer"}),
-                   pypgx("CYP2D6", "*4/*5", {}, {"Poor Metabolizer"}),
-                   pypgx("CYP2D6", "*2x2/*71", {}, {"Indeterminate"})},
-                  {}},
-        ParseCase{"gene_column_per_row",
-                  "data.tsv",
-                  "\tGene\tGenotype\tPhenotype\ns1\tCYP2C9\t*1/*2\tIntermediate Metabolizer\ns2\tCYP2C19\t*1/*1\tNormal "
-                  "Metabolizer\n",
-                  {pypgx("CYP2C9", "*1/*2", {}, {"Intermediate Metabolizer"}),
-                   pypgx("CYP2C19", "*1/*1", {}, {"Normal Metabolizer"})},
-                  {}},
+        ParseCase{
+            "rows_in_order_crlf_and_bom",
+            "CYP2D6.tsv",
+            "\xEF\xBB\xBF\tGenotype\tPhenotype\r\ns1\t*1/*1\tNormal Metabolizer\r\n\r\ns2\t*4/*5\tPoor "
+            "Metabolizer\r\ns3\t*2x2/*71\tIndeterminate",
+            {pypgx("CYP2D6", "*1/*1", {}, {"Normal Metabolizer"}), pypgx("CYP2D6", "*4/*5", {}, {"Poor Metabolizer"}),
+             pypgx("CYP2D6", "*2x2/*71", {}, {"Indeterminate"})},
+            {}},
+        ParseCase{
+            "gene_column_per_row",
+            "data.tsv",
+            "\tGene\tGenotype\tPhenotype\ns1\tCYP2C9\t*1/*2\tIntermediate Metabolizer\ns2\tCYP2C19\t*1/*1\tNormal "
+            "Metabolizer\n",
+            {pypgx("CYP2C9", "*1/*2", {}, {"Intermediate Metabolizer"}),
+             pypgx("CYP2C19", "*1/*1", {}, {"Normal Metabolizer"})},
+            {}},
         ParseCase{"gene_column_wins_empty_falls_back",
                   "CYP2C19.tsv",
                   "\tGene\tGenotype\tPhenotype\ns1\tCYP2C9\t*1/*2\tIM\ns2\t\t*1/*1\tNM\ns3\t ;\t*2/*2\tPM\n",
@@ -201,19 +201,22 @@ const std::string kNoRows = ": no usable rows - a PyPGx table needs a Genotype o
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SampleTableErrorTest,
-    ::testing::Values(ErrorCase{"empty_file", "CYP2D6.tsv", "", ": the table has no header row", {}},
-                      ErrorCase{"first_line_empty", "CYP2D6.tsv", "\n\tGenotype\tPhenotype\n",
-                                ": the table has no header row", {}},
-                      ErrorCase{"header_only", "CYP2D6.tsv", kHeader, kNoRows, {}},
-                      ErrorCase{"names_not_exact",
-                                "CYP2D6.tsv",
-                                "\tGenotype \tPhenotype \ns1\t*1/*1\tNM\n",
-                                kNoRows,
-                                {"Skipping CYP2D6: no Genotype or Phenotype column"}},
-                      ErrorCase{"no_gene_anywhere", "data.tsv", "\tGenotype\tPhenotype\ns1\t*1/*1\tNM\n", kNoGene, {}},
-                      // The error at a later row discards what earlier rows gave.
-                      ErrorCase{"later_row_without_gene", "results.tsv",
-                                "Gene\tGenotype\tPhenotype\nCYP2D6\t*1/*1\tNM\n\t*1/*2\tIM\n", kNoGene, {}}),
+    ::testing::Values(
+        ErrorCase{"empty_file", "CYP2D6.tsv", "", ": the table has no header row", {}},
+        ErrorCase{"first_line_empty", "CYP2D6.tsv", "\n\tGenotype\tPhenotype\n", ": the table has no header row", {}},
+        ErrorCase{"header_only", "CYP2D6.tsv", kHeader, kNoRows, {}},
+        ErrorCase{"names_not_exact",
+                  "CYP2D6.tsv",
+                  "\tGenotype \tPhenotype \ns1\t*1/*1\tNM\n",
+                  kNoRows,
+                  {"Skipping CYP2D6: no Genotype or Phenotype column"}},
+        ErrorCase{"no_gene_anywhere", "data.tsv", "\tGenotype\tPhenotype\ns1\t*1/*1\tNM\n", kNoGene, {}},
+        // The error at a later row discards what earlier rows gave.
+        ErrorCase{"later_row_without_gene",
+                  "results.tsv",
+                  "Gene\tGenotype\tPhenotype\nCYP2D6\t*1/*1\tNM\n\t*1/*2\tIM\n",
+                  kNoGene,
+                  {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SampleTableReader, UndecodableBytesPropagate) {

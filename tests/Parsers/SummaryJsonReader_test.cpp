@@ -60,10 +60,10 @@ TEST(SummaryJsonReader, SharesTheReaderConstructionAndNamesItsSource) {
 
 TEST(SummaryJsonReader, GenesComeInCodePointOrderWithTheFirstDiplotype) {
   LogCapture log;
-  const auto statements = parse_text(summary(R"({"NUDT15": )" + gene("[" + call("*1", "*3") + "]") +
-                                             R"(, "cyp2d6": )" + gene("[" + call("*1", "*1") + "]") +
-                                             R"(, "CYP2D6": )" + gene("[" + call("*1", "*4") + "]") +
-                                             R"(, "ABCG2": )" + gene("[" + call("rs1", "rs2") + "]") + "}"));
+  const auto statements =
+      parse_text(summary(R"({"NUDT15": )" + gene("[" + call("*1", "*3") + "]") + R"(, "cyp2d6": )" +
+                         gene("[" + call("*1", "*1") + "]") + R"(, "CYP2D6": )" + gene("[" + call("*1", "*4") + "]") +
+                         R"(, "ABCG2": )" + gene("[" + call("rs1", "rs2") + "]") + "}"));
   EXPECT_EQ(genes_of(statements), (Strings{"ABCG2", "CYP2D6", "NUDT15", "cyp2d6"}));
   EXPECT_EQ(statements[1], CallerStatement("CYP2D6", "*1/*4", {"*1", "*4"}, {}, "pbstarphase"));
   EXPECT_TRUE(log.warnings().empty());
@@ -79,15 +79,16 @@ TEST(SummaryJsonReader, FallsBackToSimpleDiplotypes) {
 TEST(SummaryJsonReader, SkipsGenesWithNothingToSayAndWarnsOnSeveralCalls) {
   LogCapture log;
   const auto statements = parse_text(summary(R"({
-      "A": null, "B": [1], "C": "x", "D": )" + gene("[]", "[]") + R"(, "E": {},
-      "F": )" + gene("[" + call("*1", "*2") + ", " + call("*2", "*3") + ", " + call("*3", "*4") + "]") + "}"));
+      "A": null, "B": [1], "C": "x", "D": )" +
+                                             gene("[]", "[]") + R"(, "E": {},
+      "F": )" + gene("[" + call("*1", "*2") + ", " + call("*2", "*3") + ", " + call("*3", "*4") + "]") +
+                                             "}"));
   EXPECT_EQ(genes_of(statements), Strings{"F"});
   EXPECT_EQ(statements[0].diplotype, "*1/*2");
-  EXPECT_EQ(log.warnings(), (Strings{"Skipping A: unexpected payload type NoneType",
-                                     "Skipping B: unexpected payload type list",
-                                     "Skipping C: unexpected payload type str", "Skipping D: no diplotypes called",
-                                     "Skipping E: no diplotypes called",
-                                     "F has 3 pbStarPhase diplotypes; using the first"}));
+  EXPECT_EQ(log.warnings(),
+            (Strings{"Skipping A: unexpected payload type NoneType", "Skipping B: unexpected payload type list",
+                     "Skipping C: unexpected payload type str", "Skipping D: no diplotypes called",
+                     "Skipping E: no diplotypes called", "F has 3 pbStarPhase diplotypes; using the first"}));
 }
 
 TEST(SummaryJsonReader, CopiesTheDiplotypeAndNonBlankHaplotypes) {

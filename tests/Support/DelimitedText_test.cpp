@@ -17,7 +17,9 @@ struct RowsCase {
 
 class DelimitedRowsTest : public ::testing::TestWithParam<RowsCase> {};
 
-TEST_P(DelimitedRowsTest, ReadsRows) { EXPECT_EQ(read_delimited_rows(GetParam().text, GetParam().dialect), GetParam().rows); }
+TEST_P(DelimitedRowsTest, ReadsRows) {
+  EXPECT_EQ(read_delimited_rows(GetParam().text, GetParam().dialect), GetParam().rows);
+}
 
 const CsvDialect kComma{',', '"', false};
 
@@ -26,8 +28,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RowsCase{"lf", "a\tb\nc\td\n", kTabSeparated, {{"a", "b"}, {"c", "d"}}},
         RowsCase{"crlf_and_cr", "a\tb\r\nc\rd", kTabSeparated, {{"a", "b"}, {"c"}, {"d"}}},
-        RowsCase{"empty_text", "", kTabSeparated, {}},
-        RowsCase{"empty_lines", "\n\r\n", kTabSeparated, {{}, {}}},
+        RowsCase{"empty_text", "", kTabSeparated, {}}, RowsCase{"empty_lines", "\n\r\n", kTabSeparated, {{}, {}}},
         RowsCase{"empty_cells", "a\t\n\tb\n", kTabSeparated, {{"a", ""}, {"", "b"}}},
         RowsCase{"quoted_separator", "\"x\ty\"\tz", kTabSeparated, {{"x\ty", "z"}}},
         RowsCase{"doubled_quote", "\"a\"\"b\"\tc", kTabSeparated, {{"a\"b", "c"}}},
@@ -36,7 +37,9 @@ INSTANTIATE_TEST_SUITE_P(
         RowsCase{"quote_inside_cell", "a\"b\tc", kTabSeparated, {{"a\"b", "c"}}},
         RowsCase{"unterminated_quote", "x\t\"open", kTabSeparated, {{"x", "open"}}},
         RowsCase{"spaces_kept", " a , b ", kComma, {{" a ", " b "}}},
-        RowsCase{"spaces_skipped", "Gene, Diplotype\nCYP2C19, *1/*2", CsvDialect{',', '"', true},
+        RowsCase{"spaces_skipped",
+                 "Gene, Diplotype\nCYP2C19, *1/*2",
+                 CsvDialect{',', '"', true},
                  {{"Gene", "Diplotype"}, {"CYP2C19", "*1/*2"}}},
         RowsCase{"single_quotes", "'a;b';c", CsvDialect{';', '\'', false}, {{"a;b", "c"}}}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -29,9 +29,11 @@ std::vector<NamedSelection> reader_selections() {
       {"member names", JsonSelection::member_names()},
       {"PharmCAT gene container",
        JsonSelection::member_names().keep({"geneReports"}).keep({"genes"}).keep({"report", "genes"})},
-      {"PharmCAT versions",
-       JsonSelection::member_names().keep({"pharmcatVersion"}).keep({"dataVersion"}).keep({"title"}).keep(
-           {"timestamp"})},
+      {"PharmCAT versions", JsonSelection::member_names()
+                                .keep({"pharmcatVersion"})
+                                .keep({"dataVersion"})
+                                .keep({"title"})
+                                .keep({"timestamp"})},
       {"pbStarPhase gene_details", JsonSelection::member_names().keep({"gene_details"})},
       {"pbStarPhase versions", JsonSelection::member_names().keep({"pbstarphase_version"}).keep({"database_metadata"})},
   };
@@ -55,8 +57,8 @@ JsonDict pruned(const JsonDict& value, const JsonSelection& selection) {
 // order. On a difference it names the path.
 ::testing::AssertionResult same_tree(const JsonDict& expected, const JsonDict& actual, const std::string& path = "$") {
   if (expected.type() != actual.type()) {
-    return ::testing::AssertionFailure() << path << ": " << expected.type_name() << " vs " << actual.type_name()
-                                         << " (" << static_cast<int>(expected.type()) << " vs "
+    return ::testing::AssertionFailure() << path << ": " << expected.type_name() << " vs " << actual.type_name() << " ("
+                                         << static_cast<int>(expected.type()) << " vs "
                                          << static_cast<int>(actual.type()) << ")";
   }
   if (expected.is_object()) {
@@ -195,9 +197,20 @@ std::string nesting_message(int line, int column) {
 }
 
 TEST(JsonSelectiveLoad, InvalidDocumentsFailAsThePlainParseDoes) {
-  const std::string texts[] = {"",        "{",         "{\"a\": }", "[1] x",   "[1e400]",  "\"\\ud800\"", "{\"a\":1,}",
-                               "nul",     "[\"\x01\"]", "{\"a\" 1}", "[1,,2]", "{\"drugs\": [1, 2}",
-                               "{\"genes\": {\"A\": tru}}", "{\"a\": 1} {\"b\": 2}"};
+  const std::string texts[] = {"",
+                               "{",
+                               "{\"a\": }",
+                               "[1] x",
+                               "[1e400]",
+                               "\"\\ud800\"",
+                               "{\"a\":1,}",
+                               "nul",
+                               "[\"\x01\"]",
+                               "{\"a\" 1}",
+                               "[1,,2]",
+                               "{\"drugs\": [1, 2}",
+                               "{\"genes\": {\"A\": tru}}",
+                               "{\"a\": 1} {\"b\": 2}"};
   for (const std::string& text : texts) {
     Failure expected;
     try {
@@ -236,8 +249,8 @@ TEST(JsonSelectiveLoad, NestingIsBoundedInsideUnreadValuesToo) {
     }
   }
   // Brackets in text do not count, and 1000 levels are allowed.
-  const std::string allowed = "{\"drugs\": [\"" + std::string(2000, '[') + "\", " + std::string(998, '[') +
-                              std::string(998, ']') + "]}";
+  const std::string allowed =
+      "{\"drugs\": [\"" + std::string(2000, '[') + "\", " + std::string(998, '[') + std::string(998, ']') + "]}";
   for (const auto& [name, selection] : reader_selections()) {
     EXPECT_NO_THROW((void)parse_json_document(allowed, "in.json", selection)) << name;
   }
@@ -284,8 +297,8 @@ std::string multi_block_document() {
   std::string text = "{\"title\": \"s\u00e9\", \"drugs\": [";
   for (int i = 0; i < 3000; ++i) {
     if (i > 0) text += ",\n";
-    text += "{\"name\": \"drug " + std::to_string(i) + " \xC2\xB5g \xE2\x89\xA5\", \"dose\": " +
-            std::to_string(i) + ".5, \"ids\": [" + std::to_string(i) + ", -1, null, true]}";
+    text += "{\"name\": \"drug " + std::to_string(i) + " \xC2\xB5g \xE2\x89\xA5\", \"dose\": " + std::to_string(i) +
+            ".5, \"ids\": [" + std::to_string(i) + ", -1, null, true]}";
   }
   return text + "], \"genes\": {\"CPIC\": {\"A\": {\"geneSymbol\": \"A\"}}}, \"title\": 2}";
 }
@@ -297,12 +310,12 @@ TEST(JsonFileLoad, FilesLoadAsTheirWholeText) {
   const std::string deep = "{\"drugs\": " + std::string(1001, '[') + std::string(1001, ']') + "}";
   const std::string texts[] = {
       large,
-      large.substr(0, large.size() - 1),  // cut short
-      large + " x",                       // trailing text
+      large.substr(0, large.size() - 1),                      // cut short
+      large + " x",                                           // trailing text
       large.substr(0, 70000) + "\xFF" + large.substr(70001),  // undecodable byte past the first block
-      "\xEF\xBB\xBF" + large,            // byte-order mark
-      "\xEF\xBB\xBF{\"a\": \"\xFF\"}",      // byte-order mark and an undecodable byte
-      "{\"a\": }\xFF",                    // a syntax error, then an undecodable byte
+      "\xEF\xBB\xBF" + large,                                 // byte-order mark
+      "\xEF\xBB\xBF{\"a\": \"\xFF\"}",                        // byte-order mark and an undecodable byte
+      "{\"a\": }\xFF",                                        // a syntax error, then an undecodable byte
       "",
       "  \n",
       "\xEF",

@@ -75,13 +75,14 @@ INSTANTIATE_TEST_SUITE_P(Values, FloatTextTest,
                          ::testing::Values(FloatCase{2.0, "2.0"}, FloatCase{1.5, "1.5"}, FloatCase{0.25, "0.25"},
                                            FloatCase{100.0, "100.0"}, FloatCase{0.00001, "1e-05"},
                                            FloatCase{0.0001, "0.0001"}, FloatCase{1e16, "1e+16"},
-                                           FloatCase{1.5e16, "1.5e+16"}, FloatCase{1234567890123456.0, "1234567890123456.0"},
-                                           FloatCase{-0.0, "-0.0"}, FloatCase{-2.5, "-2.5"},
-                                           FloatCase{1e300, "1e+300"}, FloatCase{5e-324, "5e-324"},
-                                           FloatCase{0.1 + 0.2, "0.30000000000000004"}));
+                                           FloatCase{1.5e16, "1.5e+16"},
+                                           FloatCase{1234567890123456.0, "1234567890123456.0"}, FloatCase{-0.0, "-0.0"},
+                                           FloatCase{-2.5, "-2.5"}, FloatCase{1e300, "1e+300"},
+                                           FloatCase{5e-324, "5e-324"}, FloatCase{0.1 + 0.2, "0.30000000000000004"}));
 
 TEST(JsonValues, BlankAndKindNames) {
-  const auto values = JsonDict::parse(R"([null, false, 0, 0.0, "", [], {}, " ", true, 1, -0.5, "x", [0], {"a": null}])");
+  const auto values =
+      JsonDict::parse(R"([null, false, 0, 0.0, "", [], {}, " ", true, 1, -0.5, "x", [0], {"a": null}])");
   std::vector<bool> blank;
   for (const auto& v : values) blank.push_back(is_blank(v));
   EXPECT_EQ(blank, (std::vector<bool>{true, true, true, true, true, true, true, false, false, false, false, false,
@@ -100,8 +101,8 @@ TEST(JsonValues, ScalarText) {
   const auto values = JsonDict::parse(R"(["2.0", 2, -3, 2.0, 1e2, true, false, null])");
   std::vector<std::optional<std::string>> texts;
   for (const auto& v : values) texts.push_back(scalar_text(v));
-  EXPECT_EQ(texts, (std::vector<std::optional<std::string>>{"2.0", "2", "-3", "2.0", "100.0", "True", "False",
-                                                            std::nullopt}));
+  EXPECT_EQ(texts,
+            (std::vector<std::optional<std::string>>{"2.0", "2", "-3", "2.0", "100.0", "True", "False", std::nullopt}));
 }
 
 // The message and nested cause of an invalid document.
@@ -122,7 +123,8 @@ std::pair<std::string, bool> parse_failure(const std::string& text) {
 
 TEST(JsonParsing, InvalidDocumentsNameTheOriginAndKeepTheCause) {
   const std::string too_deep = "{\"a\": " + std::string(1001, '[') + std::string(1001, ']') + "}";
-  for (const std::string text : {"", "{\"a\": }", "[1] x", "\xEF\xBB\xBF{}", "[1e400]", "\"\\ud800\"", too_deep.c_str()}) {
+  for (const std::string text :
+       {"", "{\"a\": }", "[1] x", "\xEF\xBB\xBF{}", "[1e400]", "\"\\ud800\"", too_deep.c_str()}) {
     const auto [message, nested] = parse_failure(text);
     EXPECT_TRUE(message.starts_with("in.json is not valid JSON: [json.exception.")) << text << " -> " << message;
     EXPECT_TRUE(nested) << text;

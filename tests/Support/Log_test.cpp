@@ -12,8 +12,7 @@ TEST(FillTemplate, FillsEachPlaceholderByItsKind) {
             "a.json: 3 gene call(s) from pypgx");
   EXPECT_EQ(fill_template("Unknown phenotype source %r; using %s", {std::string("it's"), "CPIC, DPWG"}),
             "Unknown phenotype source \"it's\"; using CPIC, DPWG");
-  EXPECT_EQ(fill_template("%s and %r", {std::optional<std::string>(), std::optional<std::string>()}),
-            "None and None");
+  EXPECT_EQ(fill_template("%s and %r", {std::optional<std::string>(), std::optional<std::string>()}), "None and None");
   EXPECT_EQ(fill_template("%r", {std::vector<std::string>{"a", "b"}}), "['a', 'b']");
   EXPECT_EQ(fill_template("100%% of %s", {"x"}), "100% of x");
   EXPECT_EQ(fill_template("%s %s", {"only"}), "only %s");

@@ -31,12 +31,12 @@ INSTANTIATE_TEST_SUITE_P(
                       LiteralCase{std::string("a\0b", 3), "'a\\x00b'"},
                       // printable non-ASCII kept, non-printable escaped by width
                       LiteralCase{"\xC3\xA9", "'\xC3\xA9'"}, LiteralCase{"\xF0\x9F\x98\x80", "'\xF0\x9F\x98\x80'"},
-                      LiteralCase{"\xC2\xA0", "'\\xa0'"},           // no-break space (Zs)
-                      LiteralCase{"\xC2\x85", "'\\x85'"},           // C1 control (Cc)
-                      LiteralCase{"\xE2\x80\x8B", "'\\u200b'"},     // zero-width space (Cf)
-                      LiteralCase{"\xE2\x80\xA8", "'\\u2028'"},     // line separator (Zl)
-                      LiteralCase{"\xEE\x80\x80", "'\\ue000'"},     // private use (Co)
-                      LiteralCase{"\xCD\xB8", "'\\u0378'"},         // unassigned (Cn)
+                      LiteralCase{"\xC2\xA0", "'\\xa0'"},                // no-break space (Zs)
+                      LiteralCase{"\xC2\x85", "'\\x85'"},                // C1 control (Cc)
+                      LiteralCase{"\xE2\x80\x8B", "'\\u200b'"},          // zero-width space (Cf)
+                      LiteralCase{"\xE2\x80\xA8", "'\\u2028'"},          // line separator (Zl)
+                      LiteralCase{"\xEE\x80\x80", "'\\ue000'"},          // private use (Co)
+                      LiteralCase{"\xCD\xB8", "'\\u0378'"},              // unassigned (Cn)
                       LiteralCase{"\xF3\xB0\x80\x80", "'\\U000f0000'"},  // private use beyond U+FFFF
                       LiteralCase{" ", "' '"}));
 
@@ -49,9 +49,16 @@ TEST(QuotedLiteral, AbsentValueAndLists) {
 
 TEST(Trim, RemovesUnicodeWhitespaceOnly) {
   EXPECT_EQ(trim("  CYP2D6 \t\r\n"), "CYP2D6");
-  EXPECT_EQ(trim("\xC2\xA0" "CYP2D6\xE2\x80\x83"), "CYP2D6");  // no-break space, em space
-  EXPECT_EQ(trim("\x1c" "a b\x1f"), "a b");                        // separators count as whitespace
-  EXPECT_EQ(trim("\xE2\x80\x8B" "x"), "\xE2\x80\x8B" "x");        // zero-width space is not whitespace
+  EXPECT_EQ(trim("\xC2\xA0"
+                 "CYP2D6\xE2\x80\x83"),
+            "CYP2D6");  // no-break space, em space
+  EXPECT_EQ(trim("\x1c"
+                 "a b\x1f"),
+            "a b");  // separators count as whitespace
+  EXPECT_EQ(trim("\xE2\x80\x8B"
+                 "x"),
+            "\xE2\x80\x8B"
+            "x");  // zero-width space is not whitespace
   EXPECT_EQ(trim("   "), "");
   EXPECT_EQ(trim(""), "");
 }
@@ -60,7 +67,9 @@ TEST(CaseMapping, IsUnicodeAware) {
   EXPECT_EQ(to_lower("Gene SYMBOL"), "gene symbol");
   EXPECT_EQ(to_upper("dpwg"), "DPWG");
   EXPECT_EQ(to_lower("\xC3\x89TUDE"), "\xC3\xA9tude");
-  EXPECT_EQ(to_upper("stra\xC3\x9F" "e"), "STRASSE");
+  EXPECT_EQ(to_upper("stra\xC3\x9F"
+                     "e"),
+            "STRASSE");
 }
 
 TEST(Utf8, FindsTheFirstInvalidByte) {
