@@ -155,7 +155,6 @@ CallsetConverter::CallsetConverter(const JsonDict& request, int /*tag*/)
         const auto genes = text_list_member(request, C::GENE_FILTER);
         return std::set<std::string>(genes.begin(), genes.end());
       }()),
-      normalizer(),
       phenotype_source(_resolve_phenotype_source(phenotype_source_member(request))),
       provenance(JsonDict::object()) {}
 

@@ -91,7 +91,7 @@ class CallsetConverter {
 
  private:
   // Reads the members from a request already checked to be an object.
-  CallsetConverter(const JsonDict& request, int);
+  CallsetConverter(const JsonDict& request, int /*checked*/);
 };
 
 }  // namespace callset_converter

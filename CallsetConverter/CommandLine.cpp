@@ -98,6 +98,7 @@ Token classify(const std::string& argument) {
     }
     if (matches.size() > 1) {
       std::vector<std::string> names;
+      names.reserve(matches.size());
       for (const auto* match : matches) names.emplace_back(match->name);
       throw UsageError("ambiguous option: " + name + " could match " + join(names, ", "));
     }

@@ -102,7 +102,7 @@ std::string float_text(double value) {
     } else {
       out.append(digits, 0, int_digits);
       out += '.';
-      out.append(digits, int_digits, std::string::npos);
+      out += std::string_view(digits).substr(int_digits);
     }
   } else {
     out += "0.";

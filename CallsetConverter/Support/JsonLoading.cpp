@@ -28,7 +28,7 @@ JsonSelection JsonSelection::everything() {
   return selection;
 }
 
-JsonSelection JsonSelection::member_names() { return JsonSelection(); }
+JsonSelection JsonSelection::member_names() { return {}; }
 
 JsonSelection& JsonSelection::keep(std::initializer_list<std::string_view> path) {
   JsonSelection* node = this;

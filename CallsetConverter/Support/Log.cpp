@@ -27,10 +27,10 @@ const char* level_name(LogLevel level) {
 
 LogArg::LogArg(std::string_view text) : kind_(Kind::Text), text_(text) {}
 LogArg::LogArg(const char* text) : kind_(Kind::Text), text_(text) {}
-LogArg::LogArg(const std::string& text) : kind_(Kind::Text), text_(text) {}
+LogArg::LogArg(std::string text) : kind_(Kind::Text), text_(std::move(text)) {}
 LogArg::LogArg(const std::optional<std::string>& text)
     : kind_(text ? Kind::Text : Kind::None), text_(text.value_or(std::string())) {}
-LogArg::LogArg(const std::vector<std::string>& items) : kind_(Kind::List), items_(items) {}
+LogArg::LogArg(std::vector<std::string> items) : kind_(Kind::List), items_(std::move(items)) {}
 
 std::string LogArg::as_text() const { return render(/*quoted=*/false); }
 

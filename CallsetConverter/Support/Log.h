@@ -24,9 +24,9 @@ class LogArg {
  public:
   LogArg(std::string_view text);                   // NOLINT(google-explicit-constructor)
   LogArg(const char* text);                        // NOLINT(google-explicit-constructor)
-  LogArg(const std::string& text);                 // NOLINT(google-explicit-constructor)
+  LogArg(std::string text);                        // NOLINT(google-explicit-constructor)
   LogArg(const std::optional<std::string>& text);  // NOLINT(google-explicit-constructor)
-  LogArg(const std::vector<std::string>& items);   // NOLINT(google-explicit-constructor)
+  LogArg(std::vector<std::string> items);          // NOLINT(google-explicit-constructor)
   template <typename Int, std::enable_if_t<std::is_integral_v<Int> && !std::is_same_v<Int, bool>, int> = 0>
   LogArg(Int number) : kind_(Kind::Number), number_(static_cast<long long>(number)) {}  // NOLINT
 

@@ -103,7 +103,7 @@ std::optional<std::size_t> find_invalid_utf8(std::string_view bytes) {
     if (pos + 8 <= bytes.size()) {
       std::uint64_t word = 0;
       std::memcpy(&word, bytes.data() + pos, sizeof word);
-      if ((word & 0x8080808080808080ull) == 0) {
+      if ((word & 0x8080808080808080ULL) == 0) {
         pos += 8;
         continue;
       }
@@ -217,11 +217,10 @@ std::string quoted_literal(std::string_view text) {
       out += "\\n";
     } else if (cp == '\r') {
       out += "\\r";
-    } else if (cp < 0x20 || cp == 0x7F) {
-      out += hex_escape(cp);
-    } else if (cp < 0x7F || is_printable(cp)) {
+    } else if (cp != 0x7F && (cp >= 0x20 && (cp < 0x7F || is_printable(cp)))) {
       out.append(text.substr(pos, len));
     } else {
+      // ASCII controls, DEL and non-printable characters.
       out += hex_escape(cp);
     }
     pos += len;
