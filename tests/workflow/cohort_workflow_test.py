@@ -149,6 +149,27 @@ class CohortWorkflowTest(unittest.TestCase):
                                            entry["source"], json.dumps(entry["warnings"], ensure_ascii=False)]))
         self.assertEqual(lines[1:-1], expected)
 
+    def test_setup_faults_stop_the_workflow_before_any_job(self):
+        with open(os.path.join(self.scratch, "bad-sheet.tsv"), "w") as sheet:
+            sheet.write("sample\tinputs\nS1\tunmapped.csv\nS1\tunmapped.csv\n")
+        with open(os.path.join(self.scratch, "missing-file.tsv"), "w") as sheet:
+            sheet.write("sample\tinputs\nS1\tunmapped.csv\nS2\tnowhere.json\n")
+        cases = [
+            (["samples=bad-sheet.tsv", f"converter={CONVERTER}"],
+             "bad-sheet.tsv, line 3: sample S1 is listed twice (first on line 2)"),
+            (["samples=missing-file.tsv", f"converter={CONVERTER}"], "nowhere.json"),
+            (["samples=samples.tsv", "converter=no-such-converter"], "'no-such-converter' is not an executable"),
+            (["samples=samples.tsv", f"converter={CONVERTER}", "phenotype_source=NIH"], "phenotype_source"),
+        ]
+        for settings, message in cases:
+            with self.subTest(message=message):
+                run = subprocess.run(["snakemake", "-s", os.path.join(SOURCE_DIR, "workflow", "Snakefile"), "--cores",
+                                      "1", "--directory", self.scratch, "--config", "results=setup-results", *settings],
+                                     capture_output=True, text=True, timeout=300)
+                self.assertNotEqual(run.returncode, 0)
+                self.assertIn(message, run.stdout + run.stderr)
+                self.assertFalse(os.path.exists(os.path.join(self.scratch, "setup-results")))
+
     def test_the_summary_counts_terms_and_names_unmapped_and_failed_samples(self):
         summary = read_json(os.path.join(self.results, "cohort_summary.json"))
         self.assertEqual((summary["samples"], summary["converted"], summary["failed"]), (20, 19, 1))
