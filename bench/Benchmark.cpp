@@ -39,8 +39,6 @@
 
 #include "InputGenerator.h"
 
-extern char** environ;
-
 namespace callset_bench {
 namespace {
 
@@ -196,6 +194,7 @@ RunResult run_converter(const std::string& converter, const InputCase& input, co
   }
   arguments.insert(arguments.end(), {"--output-dir", out_dir});
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
@@ -338,7 +337,7 @@ void print_table(const std::vector<Measured>& rows) {
   std::printf(row_format, "", "", "cpu ms", "cpu ms", "cpu ms", "cpu ms", "wall ms", "MB", "cpu", "cpu", "cpu", "",
               "wall");
   for (const auto& row : rows) {
-    const double size = static_cast<double>(row.input.bytes);
+    const auto size = static_cast<double>(row.input.bytes);
     const double peak = static_cast<double>(row.peak_kb) * 1024;
     char peak_text[32];
     std::snprintf(peak_text, sizeof peak_text, "%.1f", peak / (1 << 20));

@@ -21,7 +21,7 @@ using Json = nlohmann::ordered_json;
 Scale full_scale() {
   Scale scale;
   scale.name = "full";
-  scale.report_bytes = {1u << 20, 10u << 20, 100u << 20};
+  scale.report_bytes = {1U << 20, 10U << 20, 100U << 20};
   scale.summary_genes_half = 10000;
   scale.summary_genes_full = 20000;
   scale.rows_half = 50000;
@@ -33,7 +33,7 @@ Scale full_scale() {
 Scale smoke_scale() {
   Scale scale;
   scale.name = "smoke";
-  scale.report_bytes = {512u << 10, 1u << 20};
+  scale.report_bytes = {512U << 10, 1U << 20};
   scale.summary_genes_half = 200;
   scale.summary_genes_full = 400;
   scale.rows_half = 500;
@@ -44,14 +44,29 @@ Scale smoke_scale() {
 
 namespace {
 
+// Appends the parts (texts, literals) to `out` one after the other, with no
+// temporaries in between as a chain of + makes.
+template <class... Parts>
+void append_all(std::string& out, const Parts&... parts) {
+  (out.append(parts), ...);
+}
+
+// The parts joined into a new text.
+template <class... Parts>
+std::string concat(const Parts&... parts) {
+  std::string out;
+  append_all(out, parts...);
+  return out;
+}
+
 // A small deterministic generator (splitmix64), the same on every platform.
 class Random {
  public:
   explicit Random(std::uint64_t seed) : state_(seed) {}
   std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
     return z ^ (z >> 31);
   }
   std::size_t below(std::size_t bound) { return static_cast<std::size_t>(next() % bound); }
@@ -345,7 +360,7 @@ std::string starphase_summary(std::size_t genes, std::uint64_t seed) {
     const std::string gene = gene_name(g);
     const std::string a = random.pick(kAlleles);
     const std::string b = random.pick(kAlleles);
-    const Json call = Json::object({{"hap1", a}, {"hap2", b}, {"diplotype", a + "/" + b}});
+    const Json call = Json::object({{"hap1", a}, {"hap2", b}, {"diplotype", concat(a, "/", b)}});
     Json payload = Json::object();
     payload["diplotypes"] = Json::array({call});
     payload["simple_diplotypes"] = gene.starts_with("HLA") ? Json() : Json::array({call});
@@ -376,8 +391,8 @@ std::string pypgx_table(std::size_t rows, std::uint64_t seed) {
     char sample[32];
     std::snprintf(sample, sizeof sample, "NA%06zu_PyPGx", r);
     out += sample;
-    out += "\t" + a + "/" + b + "\t" + random.pick(kPhenotypes) + "\t" + a + ";\t" + b + ";*2;\t;\t";
-    out += b + ":22-42524947-C-T:0." + std::to_string(100 + random.below(900)) + ";" + a + ":default;\tNormal\n";
+    append_all(out, "\t", a, "/", b, "\t", random.pick(kPhenotypes), "\t", a, ";\t", b, ";*2;\t;\t");
+    append_all(out, b, ":22-42524947-C-T:0.", std::to_string(100 + random.below(900)), ";", a, ":default;\tNormal\n");
   }
   return out;
 }
@@ -388,7 +403,7 @@ std::string upload_csv(std::size_t rows, std::uint64_t seed) {
   for (std::size_t r = 0; r < rows; ++r) {
     const std::string a = random.pick(kAlleles);
     const std::string b = random.pick(kAlleles);
-    out += gene_name(r) + "," + a + "/" + b + "," + random.pick(kPhenotypes) + "\n";
+    append_all(out, gene_name(r), ",", a, "/", b, ",", random.pick(kPhenotypes), "\n");
   }
   return out;
 }
@@ -442,7 +457,7 @@ std::size_t file_size(const std::string& path) {
 }
 
 std::string megabytes_label(std::size_t bytes) {
-  if (bytes >= (1u << 20)) return std::to_string(bytes >> 20) + "mb";
+  if (bytes >= (1U << 20)) return std::to_string(bytes >> 20) + "mb";
   return std::to_string(bytes >> 10) + "kb";
 }
 
@@ -463,8 +478,8 @@ std::vector<InputCase> prepare_inputs(const std::string& dir, const Scale& scale
     for (const std::size_t bytes : scale.report_bytes) {
       const std::string label = megabytes_label(bytes);
       const std::string layout = gene_keyed ? "gene-keyed" : "source-keyed";
-      file_case("report " + layout + " " + label, InputKind::Report,
-                "sample-" + layout + "-" + label + ".pharmcat.report.json",
+      file_case(concat("report ", layout, " ", label), InputKind::Report,
+                concat("sample-", layout, "-", label, ".pharmcat.report.json"),
                 [&] { return pharmcat_report(bytes, gene_keyed, seed); });
       ++seed;
     }

@@ -57,7 +57,7 @@ class ScratchFolder {
 
   // Writes `bytes` to the file `name` in the folder and returns its path.
   std::string write(const std::string& name, std::string_view bytes) const {
-    const std::string path = path_ + "/" + name;
+    std::string path = path_ + "/" + name;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
     std::size_t done = 0;

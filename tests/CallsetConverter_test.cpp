@@ -110,7 +110,7 @@ std::string gunzip(const std::string& bytes) {
     out.append(buffer, sizeof buffer - stream.avail_out);
   }
   EXPECT_EQ(status, Z_STREAM_END);
-  EXPECT_EQ(stream.avail_in, 0u) << "bytes after the gzip stream";
+  EXPECT_EQ(stream.avail_in, 0U) << "bytes after the gzip stream";
   inflateEnd(&stream);
   return out;
 }
@@ -249,7 +249,7 @@ TEST_F(ConverterTest, DirectoryScanTakesSupportedRegularFilesInCodePointOrder) {
   const std::string dir = scan.path().string() + "/";
   EXPECT_EQ(converter._resolve_input_files(),
             (std::vector<std::string>{dir + "X.JSON", dir + "a.Tsv", dir + "link.json", dir + "y.csv"}));
-  EXPECT_EQ(log.warnings().size(), 3u);
+  EXPECT_EQ(log.warnings().size(), 3U);
 }
 
 TEST_F(ConverterTest, ASecondRunInTheSameDirectoryDoesNotReadBackItsOwnOutput) {
@@ -293,7 +293,7 @@ TEST_F(ConverterTest, HigherRankWinsWhateverTheOrderAndGenesComeOutInCodePointOr
       statement("CYP2C19", "pharmcat_phenotype", "CPIC", {"Normal Metabolizer"}, "*1/*1"),
       statement("CYP2C19", "pharmcat_report", "CPIC", {"Poor Metabolizer"}, "*2/*2"),
   });
-  ASSERT_EQ(records.size(), 3u);
+  ASSERT_EQ(records.size(), 3U);
   EXPECT_EQ(records[0].gene, "CYP2C19");
   EXPECT_EQ(records[0].star_allele, "*2/*2");
   EXPECT_EQ(records[1].gene, "CYP2C9");
@@ -346,7 +346,7 @@ TEST_F(ConverterTest, GenesOnlyFromPbStarPhaseSurviveOnlyWhenRecoverable) {
   };
   LogCapture log;
   const auto records = CallsetConverter()._merge(calls);
-  ASSERT_EQ(records.size(), 2u);
+  ASSERT_EQ(records.size(), 2U);
   EXPECT_EQ(records[0].gene, "CYP3A5");
   // Equal ranks: the statement read first wins; a PyPGx call beside it means
   // no recovery, and its phenotype fills the missing activity.
@@ -359,7 +359,7 @@ TEST_F(ConverterTest, GenesOnlyFromPbStarPhaseSurviveOnlyWhenRecoverable) {
   EXPECT_EQ(records[1].warnings.back(), "recovered from pbStarPhase; PharmCAT reported no guideline");
 
   const auto without = CallsetConverter(JsonDict{{"recover_dropped_genes", false}})._merge(calls);
-  ASSERT_EQ(without.size(), 1u);
+  ASSERT_EQ(without.size(), 1U);
   EXPECT_EQ(without[0].gene, "CYP3A5");
 }
 
@@ -370,7 +370,7 @@ TEST_F(ConverterTest, GeneFilterIsExactAndEmptyRecordsAreStillReported) {
       statement("cyp2d6", "diplotype_table", std::nullopt, {"Normal Metabolizer"}),
       statement("CYP2D6", "diplotype_table", std::nullopt, {}, "Unknown/Unknown"),
   });
-  ASSERT_EQ(records.size(), 1u);
+  ASSERT_EQ(records.size(), 1U);
   EXPECT_EQ(records[0].gene, "CYP2D6");
   EXPECT_FALSE(records[0].star_allele);
   EXPECT_FALSE(records[0].activity);
@@ -404,7 +404,7 @@ TEST_P(OutputTest, WritesTheResultAndSidecarUnderTheirNames) {
   EXPECT_EQ(names_in(out), (std::vector<std::string>{GetParam().result_name, GetParam().sidecar_name}));
   const std::string bytes = read_file((out / GetParam().result_name).string());
   if (GetParam().gzip) {
-    ASSERT_GE(bytes.size(), 2u);
+    ASSERT_GE(bytes.size(), 2U);
     EXPECT_EQ(bytes.substr(0, 2), "\x1f\x8b");
     EXPECT_EQ(gunzip(bytes), CALLS_COMPACT);
   } else {
@@ -482,7 +482,7 @@ TEST_F(ConverterTest, SidecarHoldsTheSevenMembersInOrder) {
             R"({"pharmcatVersion":"3.1.0","dataVersion":"2025-01","title":"t","timestamp":"ts",)"
             R"("pbstarphaseVersion":"1.2","cpicVersion":"c1","hlaVersion":"h1","pharmvarVersion":"p1"})");
   EXPECT_EQ(sidecar["unmappedTerms"], JsonDict({"CYP2C19\tOdd Term"}));
-  ASSERT_EQ(sidecar["genes"].size(), 2u);
+  ASSERT_EQ(sidecar["genes"].size(), 2U);
   EXPECT_EQ(sidecar["genes"][0]["Id"], "CYP2C19");
   EXPECT_EQ(sidecar["genes"][0]["source"], "pharmcat_report");
   EXPECT_EQ(sidecar["genes"][1]["Id"], "NAT2");
@@ -497,7 +497,7 @@ TEST_F(ConverterTest, SidecarIsSkippedWhenSwitchedOffIncludingByNull) {
     LogCapture log;
     CallsetConverter(r).run();
     EXPECT_EQ(names_in(work.path() / "out"), std::vector<std::string>{"helvara_pgx.json"});
-    EXPECT_EQ(log.messages(LogLevel::INFO).size(), 2u);
+    EXPECT_EQ(log.messages(LogLevel::INFO).size(), 2U);
     fs::remove_all(work.path() / "out");
   }
 }
@@ -516,7 +516,7 @@ TEST_F(ConverterTest, VersionReadFailuresAreLoggedOnlyForInputAndValueErrors) {
   converter._collect_versions(invalid);
   converter._collect_versions(unasked);
   EXPECT_EQ(converter.provenance, JsonDict::object());
-  ASSERT_EQ(log.warnings().size(), 2u);
+  ASSERT_EQ(log.warnings().size(), 2U);
   EXPECT_EQ(log.warnings()[0], "Could not read versions from " + gone + ": File not found: " + gone);
   EXPECT_TRUE(log.warnings()[1].starts_with("Could not read versions from " + invalid.file_path + ": " +
                                             invalid.file_path + " is not valid JSON: "));
@@ -544,7 +544,7 @@ TEST_F(ConverterTest, RepeatedRunsRewriteTheSameOutputAndKeepWhatWasCollected) {
   work.write("calls.csv", "Gene,Diplotype\nCYP2C19,*1/*2\n");
   converter.run();
   const JsonDict result = JsonDict::parse(read_file(work.file("out/helvara_pgx.json")));
-  ASSERT_EQ(result.size(), 1u);
+  ASSERT_EQ(result.size(), 1U);
   const JsonDict sidecar = JsonDict::parse(read_file(work.file("out/helvara_pgx.provenance.json")));
   // The unmapped term of the first run stays in the normaliser's record.
   EXPECT_EQ(sidecar["unmappedTerms"], JsonDict({"CYP2D6\tOdd Term"}));
@@ -591,7 +591,7 @@ TEST_F(ConverterTest, RealPharmcatReportConvertsEndToEnd) {
   ASSERT_FALSE(payload->empty());
   std::set<std::string> ids;
   for (const auto& item : *payload) {
-    EXPECT_EQ(item.size(), 4u);
+    EXPECT_EQ(item.size(), 4U);
     ids.insert(item["Id"].get<std::string>());
   }
   EXPECT_EQ(ids.size(), payload->size()) << "one object per gene";

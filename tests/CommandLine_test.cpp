@@ -17,8 +17,6 @@
 #include "CallsetConverter/Support/Version.h"
 #include "TestSupport.h"
 
-extern char** environ;
-
 namespace callset_converter {
 namespace {
 
@@ -132,12 +130,12 @@ TEST(ParseCommandLine, HelpListsEveryArgumentWithItsExactText) {
   const std::string help = help_text();
   EXPECT_TRUE(help.starts_with(usage_text()));
   for (const char* text :
-       {"Convert PharmCAT / pbStarPhase / diplotype-table PGx output into the Helvara PGx JSON format for upload to "
-        "Helvara Analysis.\n",
+       {("Convert PharmCAT / pbStarPhase / diplotype-table PGx output into the Helvara PGx JSON format for upload to "
+         "Helvara Analysis.\n"),
         "input .json / .csv files\n", "directory to scan when no files are given\n", "gzip the output\n",
         "do not recover genes PharmCAT dropped\n", "restrict output to these genes\n",
-        "preferred PharmCAT phenotype source (CPIC or DPWG). Falls back to the other source for genes the chosen one "
-        "does not give a usable phenotype for. Defaults to CPIC.\n",
+        ("preferred PharmCAT phenotype source (CPIC or DPWG). Falls back to the other source for genes the chosen "
+         "one does not give a usable phenotype for. Defaults to CPIC.\n"),
         "--output-dir OUTPUT_DIR\n", "--output-json OUTPUT_JSON\n", "--no-provenance\n", "--log-level LOG_LEVEL\n",
         "-h, --help"}) {
     EXPECT_NE(help.find(text), std::string::npos) << text;
@@ -170,6 +168,7 @@ class ProgramTest : public ::testing::Test {
     std::vector<std::string> strings{exe};
     strings.insert(strings.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
+    argv.reserve(strings.size() + 1);
     for (auto& text : strings) argv.push_back(text.data());
     argv.push_back(nullptr);
     std::vector<std::string> environment{std::string("CALLSET_CONVERTER_MAPPINGS_DIR=") + tables.path().string()};
@@ -177,6 +176,7 @@ class ProgramTest : public ::testing::Test {
       if (!std::string_view(*entry).starts_with("CALLSET_CONVERTER_MAPPINGS_DIR=")) environment.emplace_back(*entry);
     }
     std::vector<char*> envp;
+    envp.reserve(environment.size() + 1);
     for (auto& text : environment) envp.push_back(text.data());
     envp.push_back(nullptr);
     const std::string out_path = capture.file("stdout");
@@ -245,7 +245,7 @@ TEST_F(ProgramTest, NoArgumentsScanTheWorkingDirectoryAndWriteBesideIt) {
                              "INFO Wrote 2 gene results to ./helvara_pgx.json\n"
                              "INFO Wrote provenance to ./helvara_pgx.provenance.json\n");
   EXPECT_EQ(work_files(), (std::vector<std::string>{"calls.csv", "helvara_pgx.json", "helvara_pgx.provenance.json"}));
-  EXPECT_EQ(JsonDict::parse(read_file(work.file("helvara_pgx.json"))).size(), 2u);
+  EXPECT_EQ(JsonDict::parse(read_file(work.file("helvara_pgx.json"))).size(), 2U);
 }
 
 TEST_F(ProgramTest, GenesSwallowFollowingPathsAndPrefixesWork) {

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <filesystem>
@@ -22,8 +23,6 @@
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Text.h"
 #include "TestSupport.h"
-
-extern char** environ;
 
 namespace callset_converter {
 namespace {
@@ -44,6 +43,7 @@ Outcome run_program(const std::vector<std::string>& arguments, const std::string
   std::vector<std::string> strings{CALLSET_CONVERTER_EXE};
   strings.insert(strings.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(strings.size() + 1);
   for (auto& text : strings) argv.push_back(text.data());
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
@@ -82,7 +82,7 @@ std::string gzipped(const std::string& text) {
 std::string nested_arrays(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
 
 constexpr std::size_t kDeep = 100000;
-constexpr std::size_t kFiftyMegabytes = 50u << 20;
+constexpr std::size_t kFiftyMegabytes = 50U << 20;
 
 std::string pharmcat_report(const std::string& title, const std::string& activity = "\"1.0\"") {
   return R"({"title": )" + title + R"(, "pharmcatVersion": "v3.1.0", "genes": {"CYP2D6": {"geneSymbol": "CYP2D6",
@@ -178,7 +178,7 @@ TEST_P(BadInputTest, LibraryRunRaisesTheDocumentedKindNamingTheFile) {
     const std::string_view message = error.what();
     EXPECT_TRUE(message.starts_with(expected_message())) << message.substr(0, 2000);
     // However large the input, the message stays readable.
-    EXPECT_LT(message.size(), 1000u);
+    EXPECT_LT(message.size(), 1000U);
   }
   expect_nothing_written();
 }
@@ -189,7 +189,7 @@ TEST_P(BadInputTest, ProgramExitsWithTheErrorLineAndWritesNothing) {
   EXPECT_EQ(outcome.status, 1);
   const std::string line = "callset-converter: error: " + expected_message();
   EXPECT_NE(outcome.err.find(line), std::string::npos) << outcome.err.substr(0, 2000);
-  EXPECT_LT(outcome.err.size(), 1000u);
+  EXPECT_LT(outcome.err.size(), 1000U);
   expect_nothing_written();
 }
 

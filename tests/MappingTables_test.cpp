@@ -95,7 +95,7 @@ void expect_per_gene_mappings(const JsonDict& table, const std::string& member) 
   const JsonDict* genes = find_member(table, member);
   ASSERT_NE(genes, nullptr) << member;
   ASSERT_TRUE(genes->is_object()) << member;
-  for (const auto& [gene, mapping] : genes->items()) expect_term_mapping(mapping, member + " / " + gene);
+  for (const auto& [gene, mapping] : genes->items()) expect_term_mapping(mapping, testing::concat(member, " / ", gene));
 }
 
 TEST_F(MappingTablesTest, GeneRulesHaveTheShapeTheNormaliserAndMergeRead) {
@@ -195,7 +195,7 @@ TEST_F(MappingTablesTest, GenotypeGuidedGenesCoverEveryPairInBothOrders) {
     }
     for (const auto& first : names) {
       for (const auto& second : names) {
-        const std::string key = first + "/" + second;
+        const std::string key = testing::concat(first, "/", second);
         const JsonDict* term = find_member(*activity, key);
         ASSERT_NE(term, nullptr) << key << " is missing";
         ASSERT_TRUE(term->is_string()) << key;
@@ -298,7 +298,7 @@ TEST_F(MappingTablesTest, EveryRealPharmcatPhenotypeMapsOrIsAKnownGap) {
     }
   }
   // The walk found the gene reports of every layout.
-  EXPECT_GT(terms_checked, 100u);
+  EXPECT_GT(terms_checked, 100U);
   for (const char* gene : {"CYP2C19", "CYP2D6", "DPYD", "G6PD", "HLA-B", "MT-RNR1", "NAT2"}) {
     EXPECT_TRUE(genes_seen.count(gene)) << gene;
   }
@@ -320,7 +320,7 @@ TEST_F(MappingTablesTest, GenotypeGuidedActivityAgreesWithRealPharmcatPhenotypes
     EXPECT_EQ(record.activity, expected) << call.file << ": " << call.gene << " " << text_or_none(call.label);
     ++compared;
   }
-  EXPECT_GT(compared, 0u);
+  EXPECT_GT(compared, 0U);
 }
 
 // The bundled sample is one person seen by every caller: after
@@ -350,8 +350,8 @@ TEST_F(MappingTablesTest, ExampleSampleIsConsistentAcrossCallers) {
       star_alleles.insert(*record.star_allele);
       if (record.activity) activities.insert(*record.activity);
     }
-    EXPECT_EQ(star_alleles.size(), 1u) << join({star_alleles.begin(), star_alleles.end()}, ", ");
-    EXPECT_EQ(activities.size(), EXAMPLE_GENES_WITHOUT_ACTIVITY.count(gene) ? 0u : 1u)
+    EXPECT_EQ(star_alleles.size(), 1U) << join({star_alleles.begin(), star_alleles.end()}, ", ");
+    EXPECT_EQ(activities.size(), EXAMPLE_GENES_WITHOUT_ACTIVITY.contains(gene) ? 0U : 1U)
         << join({activities.begin(), activities.end()}, ", ");
   }
   EXPECT_TRUE(harmonizer.unmapped_terms.empty())

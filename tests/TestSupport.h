@@ -1,7 +1,7 @@
 #pragma once
 
 // Shared helpers for the test programs: a capture of log records, a
-// temporary directory that removes itself, and file writing.
+// temporary directory that removes itself, file writing and text joining.
 
 #include <gtest/gtest.h>
 
@@ -25,6 +25,15 @@ inline void PrintTo(const CallerStatement& statement, std::ostream* out) {
 }  // namespace callset_converter
 
 namespace callset_converter::testing {
+
+// The parts (texts, literals) joined into one text, with no temporaries in
+// between as a chain of + makes.
+template <typename... Parts>
+std::string concat(const Parts&... parts) {
+  std::string out;
+  (out.append(parts), ...);
+  return out;
+}
 
 // The message of the `Error` that `body` raises; a test failure when it
 // raises none.
@@ -106,7 +115,7 @@ class TempDir {
 
 inline std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The folder of real caller outputs, or an empty string when it is absent.

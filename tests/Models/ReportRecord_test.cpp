@@ -10,7 +10,7 @@ namespace {
 
 TEST(ReportRecord, RequiresAGeneSymbol) {
   EXPECT_THROW(ReportRecord(""), InvalidArgumentError);
-  EXPECT_THROW(ReportRecord(std::nullopt), InvalidArgumentError);
+  EXPECT_THROW(ReportRecord{std::nullopt}, InvalidArgumentError);
 }
 
 TEST(ReportRecord, ResultObjectHasExactlyTheFourMembers) {

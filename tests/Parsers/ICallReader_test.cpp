@@ -66,8 +66,8 @@ TEST(LoadJson, ReturnsTheRootWhateverItsKind) {
 TEST(LoadJson, AcceptsNestingUpToTheLimit) {
   TempDir dir;
   // Brackets inside strings are text, not nesting.
-  const std::string deep = "{\"a\": " + std::string(999, '[') + "\"[[[{{{\"" + std::string(999, ']') +
-                           ", \"b\": \"\\\"" + std::string(2000, '[') + "\", \"c\": 1}";
+  const std::string deep = "{\"a\": " + std::string(999, '[') + "\"[[[{{{\"" + std::string(999, ']') + R"(, "b": "\")" +
+                           std::string(2000, '[') + R"(", "c": 1})";
   const JsonDict root = PlainReader(dir.write("deep.json", deep))._load_json();
   EXPECT_EQ(root.size(), 3U);
 }

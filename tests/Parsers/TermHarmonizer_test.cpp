@@ -36,7 +36,7 @@ TermHarmonizer harmonizer(const Tables& tables) {
   struct Reset {
     ~Reset() { set_mappings_dir(std::nullopt); }
   } reset;
-  return TermHarmonizer();
+  return {};
 }
 
 CallerStatement statement(const std::string& gene, Opt diplotype, Strings phenotypes = {}, Opt source = "caller",

@@ -43,7 +43,12 @@ std::vector<NamedSelection> reader_selections() {
 // the selection does not build replaced by a discarded value.
 JsonDict pruned(const JsonDict& value, const JsonSelection& selection) {
   if (selection.keeps_whole()) return value;
-  if (!value.is_object()) return JsonDict(JsonDict::value_t::discarded);
+  if (!value.is_object()) {
+    // Not a braced return: the JSON type takes initializer lists, so one
+    // would build a one-element array.
+    JsonDict discarded(JsonDict::value_t::discarded);
+    return discarded;
+  }
   JsonDict out = JsonDict::object();
   for (const auto& [name, member] : value.items()) {
     const JsonSelection* kept = selection.member(name);
@@ -66,7 +71,7 @@ JsonDict pruned(const JsonDict& value, const JsonSelection& selection) {
     auto a = actual.items().begin();
     for (const auto& [name, value] : expected.items()) {
       if (a.key() != name) return ::testing::AssertionFailure() << path << ": member " << name << " vs " << a.key();
-      if (auto result = same_tree(value, a.value(), path + "." + name); !result) return result;
+      if (auto result = same_tree(value, a.value(), testing::concat(path, ".", name)); !result) return result;
       ++a;
     }
     return ::testing::AssertionSuccess();
@@ -108,7 +113,7 @@ std::string object_with_recurring_names(std::size_t count) {
         text += "-" + std::to_string(i) + ".5e1";
         break;
       case 2:
-        text += "{\"v\": [" + std::to_string(i) + ", null], \"v\": \"later\"}";
+        text += "{\"v\": [" + std::to_string(i) + R"(, null], "v": "later"})";
         break;
       case 3:
         text += "\"t\\u00e9xt " + std::to_string(i) + "\"";
@@ -154,7 +159,7 @@ TEST(JsonSelectiveLoad, MatchesThePlainParseOnRealCallerOutputs) {
     expect_selections_match_plain_parse(read_file_bytes(entry.path().string()), entry.path().filename().string());
     ++files;
   }
-  EXPECT_GE(files, 8u);
+  EXPECT_GE(files, 8U);
 }
 
 TEST(JsonSelectiveLoad, LeavesUnreadValuesDiscarded) {
@@ -202,15 +207,15 @@ TEST(JsonSelectiveLoad, InvalidDocumentsFailAsThePlainParseDoes) {
                                "{\"a\": }",
                                "[1] x",
                                "[1e400]",
-                               "\"\\ud800\"",
+                               R"("\ud800")",
                                "{\"a\":1,}",
                                "nul",
                                "[\"\x01\"]",
                                "{\"a\" 1}",
                                "[1,,2]",
                                "{\"drugs\": [1, 2}",
-                               "{\"genes\": {\"A\": tru}}",
-                               "{\"a\": 1} {\"b\": 2}"};
+                               R"({"genes": {"A": tru}})",
+                               R"({"a": 1} {"b": 2})"};
   for (const std::string& text : texts) {
     Failure expected;
     try {
@@ -250,7 +255,7 @@ TEST(JsonSelectiveLoad, NestingIsBoundedInsideUnreadValuesToo) {
   }
   // Brackets in text do not count, and 1000 levels are allowed.
   const std::string allowed =
-      "{\"drugs\": [\"" + std::string(2000, '[') + "\", " + std::string(998, '[') + std::string(998, ']') + "]}";
+      R"({"drugs": [")" + std::string(2000, '[') + "\", " + std::string(998, '[') + std::string(998, ']') + "]}";
   for (const auto& [name, selection] : reader_selections()) {
     EXPECT_NO_THROW((void)parse_json_document(allowed, "in.json", selection)) << name;
   }
@@ -262,7 +267,7 @@ TEST(JsonSelectiveLoad, FilesKeepTheLoaderErrorKinds) {
   EXPECT_THROW((void)load_json_file(dir.file("missing.json"), names), FileNotFoundError);
   EXPECT_THROW((void)load_json_file(dir.path().string(), names), IoError);
   EXPECT_THROW((void)load_json_file(dir.write("bad.json", "{\"drugs\": \"\xFF\"}"), names), TextDecodeError);
-  const JsonDict root = load_json_file(dir.write("ok.json", "{\"drugs\": [1], \"genes\": {\"A\": 1}}"),
+  const JsonDict root = load_json_file(dir.write("ok.json", R"({"drugs": [1], "genes": {"A": 1}})"),
                                        JsonSelection::member_names().keep({"genes"}));
   EXPECT_EQ(to_json_text(root, JsonStyle::Compact), R"({"drugs": null, "genes": {"A": 1}})");
 }
@@ -297,16 +302,16 @@ std::string multi_block_document() {
   std::string text = "{\"title\": \"s\u00e9\", \"drugs\": [";
   for (int i = 0; i < 3000; ++i) {
     if (i > 0) text += ",\n";
-    text += "{\"name\": \"drug " + std::to_string(i) + " \xC2\xB5g \xE2\x89\xA5\", \"dose\": " + std::to_string(i) +
+    text += R"({"name": "drug )" + std::to_string(i) + " \xC2\xB5g \xE2\x89\xA5\", \"dose\": " + std::to_string(i) +
             ".5, \"ids\": [" + std::to_string(i) + ", -1, null, true]}";
   }
-  return text + "], \"genes\": {\"CPIC\": {\"A\": {\"geneSymbol\": \"A\"}}}, \"title\": 2}";
+  return text + R"(], "genes": {"CPIC": {"A": {"geneSymbol": "A"}}}, "title": 2})";
 }
 
 TEST(JsonFileLoad, FilesLoadAsTheirWholeText) {
   testing::TempDir dir;
   const std::string large = multi_block_document();
-  ASSERT_GT(large.size(), 3u * 65536u);
+  ASSERT_GT(large.size(), 3U * 65536U);
   const std::string deep = "{\"drugs\": " + std::string(1001, '[') + std::string(1001, ']') + "}";
   const std::string texts[] = {
       large,
@@ -345,7 +350,7 @@ TEST(JsonFileLoad, MutatedFilesLoadAsTheirWholeText) {
   const char replacements[] = {'"', '\\', '{', '}', '[', ']', ',', ':', ' ', '0', 'e', '\x80', '\xC3', '\x01'};
   std::uint64_t state = 12345;
   for (int round = 0; round < 150; ++round) {
-    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
     std::string text = original;
     const std::size_t at = static_cast<std::size_t>(state >> 33) % text.size();
     text[at] = replacements[(state >> 20) % sizeof replacements];

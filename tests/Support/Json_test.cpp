@@ -124,7 +124,7 @@ std::pair<std::string, bool> parse_failure(const std::string& text) {
 TEST(JsonParsing, InvalidDocumentsNameTheOriginAndKeepTheCause) {
   const std::string too_deep = "{\"a\": " + std::string(1001, '[') + std::string(1001, ']') + "}";
   for (const std::string text :
-       {"", "{\"a\": }", "[1] x", "\xEF\xBB\xBF{}", "[1e400]", "\"\\ud800\"", too_deep.c_str()}) {
+       {"", "{\"a\": }", "[1] x", "\xEF\xBB\xBF{}", "[1e400]", R"("\ud800")", too_deep.c_str()}) {
     const auto [message, nested] = parse_failure(text);
     EXPECT_TRUE(message.starts_with("in.json is not valid JSON: [json.exception.")) << text << " -> " << message;
     EXPECT_TRUE(nested) << text;

@@ -25,7 +25,7 @@ TEST(Logger, PassesRecordsAtOrAboveTheThresholdToTheHandler) {
   log_info("hidden %s", "x");
   log_warning("Skipping %s: %s", "CYP2D6", "no diplotypes called");
   Logger::instance().log(LogLevel::ERROR, "bad %d", 1);
-  ASSERT_EQ(capture.records.size(), 2u);
+  ASSERT_EQ(capture.records.size(), 2U);
   EXPECT_EQ(capture.records[0].level, LogLevel::WARNING);
   EXPECT_EQ(capture.records[0].message, "Skipping CYP2D6: no diplotypes called");
   EXPECT_EQ(capture.records[1].message, "bad 1");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "CallsetConverter/Support/Errors.h"
+#include "TestSupport.h"
 
 namespace callset_converter {
 namespace {
@@ -74,11 +75,11 @@ TEST(CaseMapping, IsUnicodeAware) {
 
 TEST(Utf8, FindsTheFirstInvalidByte) {
   EXPECT_FALSE(find_invalid_utf8("plain \xC3\xA9 \xF0\x9F\x98\x80").has_value());
-  EXPECT_EQ(find_invalid_utf8("ab\xFF"), 2u);
-  EXPECT_EQ(find_invalid_utf8("\xC0\xAF"), 0u);          // overlong
-  EXPECT_EQ(find_invalid_utf8("x\xED\xA0\x80"), 1u);     // encoded surrogate
-  EXPECT_EQ(find_invalid_utf8("\xE2\x82"), 0u);          // truncated sequence
-  EXPECT_EQ(find_invalid_utf8("\xF4\x90\x80\x80"), 0u);  // beyond U+10FFFF
+  EXPECT_EQ(find_invalid_utf8("ab\xFF"), 2U);
+  EXPECT_EQ(find_invalid_utf8("\xC0\xAF"), 0U);          // overlong
+  EXPECT_EQ(find_invalid_utf8("x\xED\xA0\x80"), 1U);     // encoded surrogate
+  EXPECT_EQ(find_invalid_utf8("\xE2\x82"), 0U);          // truncated sequence
+  EXPECT_EQ(find_invalid_utf8("\xF4\x90\x80\x80"), 0U);  // beyond U+10FFFF
 }
 
 TEST(Utf8, FindsFaultsAtEveryPlaceAroundAsciiRuns) {
@@ -86,12 +87,15 @@ TEST(Utf8, FindsFaultsAtEveryPlaceAroundAsciiRuns) {
   // or after a block, and a sequence may be cut by the end of the text.
   for (std::size_t before = 0; before < 20; ++before) {
     const std::string ascii(before, 'a');
-    for (std::size_t after : {0u, 1u, 7u, 8u, 9u, 17u}) {
+    for (std::size_t after : {0U, 1U, 7U, 8U, 9U, 17U}) {
       const std::string tail(after, 'b');
-      EXPECT_FALSE(find_invalid_utf8(ascii + "\xC3\xA9" + tail + "\xE2\x80\x93" + tail).has_value()) << before;
-      EXPECT_EQ(find_invalid_utf8(ascii + "\xFF" + tail), before) << before << " " << after;
-      EXPECT_EQ(find_invalid_utf8(ascii + tail + "\xF0\x9F\x98"), before + after) << before << " " << after;
-      EXPECT_EQ(find_invalid_utf8(ascii + "\xC3\xA9" + tail + "\x80"), before + 2 + after) << before << " " << after;
+      EXPECT_FALSE(find_invalid_utf8(testing::concat(ascii, "\xC3\xA9", tail, "\xE2\x80\x93", tail)).has_value())
+          << before;
+      EXPECT_EQ(find_invalid_utf8(testing::concat(ascii, "\xFF", tail)), before) << before << " " << after;
+      EXPECT_EQ(find_invalid_utf8(testing::concat(ascii, tail, "\xF0\x9F\x98")), before + after)
+          << before << " " << after;
+      EXPECT_EQ(find_invalid_utf8(testing::concat(ascii, "\xC3\xA9", tail, "\x80")), before + 2 + after)
+          << before << " " << after;
     }
   }
 }
