@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,24 +38,6 @@ Strings genes_and_sources(const std::vector<CallerStatement>& statements) {
 }
 
 using testing::message_of;
-
-TEST(PharmcatReaders, ShareTheReaderConstructionAndNameTheirSources) {
-  TempDir dir;
-  EXPECT_EQ(message_of<InvalidArgumentError>([] { PharmcatReportJsonParser reader(""); }), "file_path cannot be empty");
-  const std::string missing = dir.file("x.json");
-  EXPECT_EQ(message_of<FileNotFoundError>([&] { PharmcatPhenotypeJsonParser reader(missing); }),
-            "File not found: " + missing);
-
-  const std::string path = dir.write("a.json", R"({"geneReports": {"CPIC": [)" + report("CYP2D6") + "]}}");
-  const std::unique_ptr<ICallReader> phenotype = std::make_unique<PharmcatPhenotypeJsonParser>(path);
-  const std::unique_ptr<ICallReader> full = std::make_unique<PharmcatReportJsonParser>(path);
-  EXPECT_EQ(phenotype->reader_source_name(), "pharmcat_phenotype");
-  EXPECT_EQ(full->reader_source_name(), "pharmcat_report");
-  EXPECT_STREQ(PharmcatPhenotypeJsonParser::source_name, "pharmcat_phenotype");
-  EXPECT_STREQ(PharmcatReportJsonParser::source_name, "pharmcat_report");
-  EXPECT_EQ(phenotype->parse().at(0).source, "pharmcat_phenotype");
-  EXPECT_EQ(full->parse().at(0).source, "pharmcat_report");
-}
 
 struct ContainerCase {
   const char* name;
@@ -202,25 +183,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ContainerCase{"phenotypes", R"({"geneSymbol": "A", "sourceDiplotypes": [{"phenotypes": "PM"}]})"},
                       ContainerCase{"phenotypes", R"({"geneSymbol": "A", "sourceDiplotypes": [{"phenotypes": [1]}]})"},
                       ContainerCase{"name", R"({"geneSymbol": "A", "sourceDiplotypes": [{"allele1": {"name": 3}}]})"}));
-
-struct AsTextCase {
-  const char* written;
-  std::optional<std::string> text;
-};
-
-class PharmcatAsText : public ::testing::TestWithParam<AsTextCase> {};
-
-TEST_P(PharmcatAsText, WritesTheTextForm) {
-  EXPECT_EQ(PharmcatPhenotypeJsonParser::_as_text(JsonDict::parse(GetParam().written)), GetParam().text);
-}
-
-INSTANTIATE_TEST_SUITE_P(Values, PharmcatAsText,
-                         ::testing::Values(AsTextCase{"2", "2"}, AsTextCase{"-3", "-3"}, AsTextCase{"2.0", "2.0"},
-                                           AsTextCase{"1.5", "1.5"}, AsTextCase{"0.25", "0.25"},
-                                           AsTextCase{"1e2", "100.0"}, AsTextCase{"0.00001", "1e-05"},
-                                           AsTextCase{"1e16", "1e+16"}, AsTextCase{"true", "True"},
-                                           AsTextCase{"false", "False"}, AsTextCase{"null", std::nullopt},
-                                           AsTextCase{R"("1.0")", "1.0"}, AsTextCase{R"("")", ""}));
 
 TEST(PharmcatHaplotypeNames, TakesNonBlankAlleleNamesInOrder) {
   EXPECT_EQ(PharmcatPhenotypeJsonParser::_haplotype_names(

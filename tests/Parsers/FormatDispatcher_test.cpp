@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
+#include <string>
 
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
 #include "CallsetConverter/Parsers/SampleTableReader.h"
@@ -16,6 +18,7 @@ namespace callset_converter {
 namespace {
 
 using testing::LogCapture;
+using testing::message_of;
 using testing::TempDir;
 
 // The reader class behind the interface (the report reader derives from
@@ -157,6 +160,70 @@ TEST(FormatDispatcher, MissingFilesReachTheReaderConstructor) {
     EXPECT_EQ(log.messages(LogLevel::DEBUG).size(), c.debug_records) << c.file;
   }
 }
+
+// What every reader shares: the construction checks of the reader base, the
+// source name its statements carry, and undecodable bytes raised as the
+// decoding error.
+struct ReaderCase {
+  const char* name;
+  std::unique_ptr<ICallReader> (*make)(const std::string& path);
+  const char* file;
+  std::string content;      // one usable call
+  std::string undecodable;  // a bad byte after a usable start
+  const char* source;
+};
+
+void PrintTo(const ReaderCase& c, std::ostream* out) { *out << c.name; }
+
+template <typename Reader>
+std::unique_ptr<ICallReader> make_reader(const std::string& path) {
+  return std::make_unique<Reader>(path);
+}
+
+class EveryReader : public ::testing::TestWithParam<ReaderCase> {};
+
+TEST_P(EveryReader, SharesConstructionSourceNameAndDecodeErrors) {
+  const ReaderCase& c = GetParam();
+  TempDir dir;
+  EXPECT_EQ(message_of<InvalidArgumentError>([&] { c.make(""); }), "file_path cannot be empty");
+  const std::string missing = dir.file(c.file);
+  EXPECT_EQ(message_of<FileNotFoundError>([&] { c.make(missing); }), "File not found: " + missing);
+
+  const auto reader = c.make(dir.write(c.file, c.content));
+  EXPECT_EQ(reader->reader_source_name(), c.source);
+  const auto statements = reader->parse();
+  ASSERT_EQ(statements.size(), 1U);
+  EXPECT_EQ(statements[0].source, c.source);
+
+  const auto undecodable = c.make(dir.write(c.file, c.undecodable));
+  EXPECT_THROW(undecodable->parse(), TextDecodeError);
+}
+
+const std::string kPharmcatCall =
+    R"({"geneReports": {"CPIC": [{"geneSymbol": "CYP2D6", "sourceDiplotypes": [{"label": "*1/*4"}]}]}})";
+const std::string kPharmcatUndecodable =
+    "{\"geneReports\": {\"CPIC\": [{\"geneSymbol\": \"CYP2D6\xFF\", \"sourceDiplotypes\": []}]}}";
+
+INSTANTIATE_TEST_SUITE_P(
+    Readers, EveryReader,
+    ::testing::Values(ReaderCase{"pharmcat_phenotype", make_reader<PharmcatPhenotypeJsonParser>, "s.json",
+                                 kPharmcatCall, kPharmcatUndecodable, "pharmcat_phenotype"},
+                      ReaderCase{"pharmcat_report", make_reader<PharmcatReportJsonParser>, "s.json", kPharmcatCall,
+                                 kPharmcatUndecodable, "pharmcat_report"},
+                      ReaderCase{"pbstarphase_json", make_reader<SummaryJsonReader>, "s.json",
+                                 R"({"gene_details": {"CYP2D6": {"diplotypes": [{"diplotype": "*1/*4"}]}}})",
+                                 "{\"gene_details\": {\"CYP2D6\": {\"diplotypes\": [{\"diplotype\": \"*1/\xC3(\"}]}}}",
+                                 "pbstarphase"},
+                      ReaderCase{"pbstarphase_tsv", make_reader<SummaryTsvReader>, "s.tsv",
+                                 "#gene\tdiplotype\nCYP2D6\t*1/*4\n",
+                                 "#gene\tdiplotype\nCYP2D6\t*1/*4\nG\xE9NE\t*1/*1\n", "pbstarphase"},
+                      ReaderCase{"pypgx_table", make_reader<SampleTableReader>, "CYP2D6.tsv",
+                                 "\tGenotype\tPhenotype\ns1\t*1/*4\tIM\n",
+                                 "\tGenotype\tPhenotype\ns1\t*1/*4\tIM\ns2\t*1/*1\tNormal \xFF\n", "pypgx"},
+                      ReaderCase{"upload_table", make_reader<UploadTableReader>, "calls.csv",
+                                 "Gene,Diplotype\nCYP2D6,*1/*4\n", "Gene,Diplotype\nCYP2D6,*1/*4\nCYP2C9,*1/\xC3(\n",
+                                 "diplotype_table"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FormatDispatcher, DecodeErrorsAreNotCaught) {
   TempDir dir;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,16 +46,6 @@ Strings genes_of(const std::vector<CallerStatement>& statements) {
 }
 
 using testing::message_of;
-
-TEST(SummaryJsonReader, SharesTheReaderConstructionAndNamesItsSource) {
-  TempDir dir;
-  EXPECT_EQ(message_of<InvalidArgumentError>([] { SummaryJsonReader reader(""); }), "file_path cannot be empty");
-  const std::string missing = dir.file("x.json");
-  EXPECT_EQ(message_of<FileNotFoundError>([&] { SummaryJsonReader reader(missing); }), "File not found: " + missing);
-  const std::unique_ptr<ICallReader> reader = std::make_unique<SummaryJsonReader>(dir.write("a.json", "{}"));
-  EXPECT_EQ(reader->reader_source_name(), "pbstarphase");
-  EXPECT_STREQ(SummaryJsonReader::source_name, "pbstarphase");
-}
 
 TEST(SummaryJsonReader, GenesComeInCodePointOrderWithTheFirstDiplotype) {
   LogCapture log;

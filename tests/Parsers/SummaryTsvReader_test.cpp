@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -104,24 +103,6 @@ TEST(SummaryTsvReader, NoUsableRowIsAnError) {
     EXPECT_EQ(message_of<InvalidArgumentError>([&] { SummaryTsvReader(path).parse(); }), path + ": no usable rows");
   }
   EXPECT_EQ(log.warnings(), Strings{"Skipping CYP3A5: no diplotype called"});
-}
-
-TEST(SummaryTsvReader, UndecodableBytesRaiseTheDecodingError) {
-  TempDir dir;
-  const std::string path = dir.write("s.tsv", "#gene\tdiplotype\nCYP2D6\t*1/*4\nG\xE9NE\t*1/*1\n");
-  EXPECT_THROW(SummaryTsvReader(path).parse(), TextDecodeError);
-}
-
-TEST(SummaryTsvReader, SharesTheReaderConstructionAndTheSummarySource) {
-  TempDir dir;
-  EXPECT_EQ(message_of<InvalidArgumentError>([] { SummaryTsvReader reader(""); }), "file_path cannot be empty");
-  const std::string missing = dir.file("x.tsv");
-  EXPECT_EQ(message_of<FileNotFoundError>([&] { SummaryTsvReader reader(missing); }), "File not found: " + missing);
-  const std::unique_ptr<ICallReader> reader = std::make_unique<SummaryTsvReader>(dir.path().string());
-  EXPECT_EQ(reader->reader_source_name(), "pbstarphase");
-  EXPECT_STREQ(SummaryTsvReader::source_name, "pbstarphase");
-  // A directory constructs; reading it is a file-system failure.
-  EXPECT_THROW(reader->parse(), IoError);
 }
 
 }  // namespace

@@ -253,9 +253,10 @@ TEST(JsonSelectiveLoad, NestingIsBoundedInsideUnreadValuesToo) {
       EXPECT_EQ(failure.cause_id, 101) << name;
     }
   }
-  // Brackets in text do not count, and 1000 levels are allowed.
+  // Brackets in text, also next to escaped quotes, do not count, and 1000
+  // levels are allowed.
   const std::string allowed =
-      R"({"drugs": [")" + std::string(2000, '[') + "\", " + std::string(998, '[') + std::string(998, ']') + "]}";
+      R"({"drugs": ["\")" + std::string(2000, '[') + R"(\"", )" + std::string(998, '[') + std::string(998, ']') + "]}";
   for (const auto& [name, selection] : reader_selections()) {
     EXPECT_NO_THROW((void)parse_json_document(allowed, "in.json", selection)) << name;
   }
@@ -263,10 +264,18 @@ TEST(JsonSelectiveLoad, NestingIsBoundedInsideUnreadValuesToo) {
 
 TEST(JsonSelectiveLoad, FilesKeepTheLoaderErrorKinds) {
   testing::TempDir dir;
-  const JsonSelection names = JsonSelection::member_names();
-  EXPECT_THROW((void)load_json_file(dir.file("missing.json"), names), FileNotFoundError);
-  EXPECT_THROW((void)load_json_file(dir.path().string(), names), IoError);
-  EXPECT_THROW((void)load_json_file(dir.write("bad.json", "{\"drugs\": \"\xFF\"}"), names), TextDecodeError);
+  const std::string folder = dir.path().string();
+  const std::string undecodable = dir.write("bad.json", "{\"drugs\": \"\xFF\"}");
+  for (const auto& [name, named_selection] : reader_selections()) {
+    const JsonSelection& selection = named_selection;  // a plain name the lambda below can capture
+    EXPECT_THROW((void)load_json_file(dir.file("missing.json"), selection), FileNotFoundError) << name;
+    // A directory is a file-system failure naming it, not a missing file.
+    EXPECT_TRUE(testing::message_of<IoError>([&] {
+                  (void)load_json_file(folder, selection);
+                }).starts_with("Cannot read " + folder + ": "))
+        << name;
+    EXPECT_THROW((void)load_json_file(undecodable, selection), TextDecodeError) << name;
+  }
   const JsonDict root = load_json_file(dir.write("ok.json", R"({"drugs": [1], "genes": {"A": 1}})"),
                                        JsonSelection::member_names().keep({"genes"}));
   EXPECT_EQ(to_json_text(root, JsonStyle::Compact), R"({"drugs": null, "genes": {"A": 1}})");
