@@ -25,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::LogCapture;
+using testing::names_in;
 using testing::read_file;
 using testing::TempDir;
 
@@ -113,13 +114,6 @@ std::string gunzip(const std::string& bytes) {
   EXPECT_EQ(stream.avail_in, 0U) << "bytes after the gzip stream";
   inflateEnd(&stream);
   return out;
-}
-
-std::vector<std::string> names_in(const fs::path& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 CallerStatement statement(const std::string& gene, const std::string& source,

@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,7 +19,6 @@
 namespace callset_converter {
 namespace {
 
-namespace fs = std::filesystem;
 using testing::read_file;
 using testing::TempDir;
 
@@ -201,12 +199,7 @@ class ProgramTest : public ::testing::Test {
     return outcome;
   }
 
-  std::vector<std::string> work_files() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(work.path())) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> work_files() const { return testing::names_in(work.path()); }
 
   TempDir tables;
   TempDir work;
@@ -257,9 +250,7 @@ TEST_F(ProgramTest, GenesSwallowFollowingPathsAndPrefixesWork) {
   EXPECT_EQ(outcome.err, std::string("INFO calls.csv: 2 gene call(s) from diplotype_table\n"
                                      "INFO Wrote 1 gene results to out/r.json.gz\n"));
   EXPECT_EQ(work_files(), (std::vector<std::string>{"b.csv", "calls.csv", "out"}));
-  std::vector<std::string> written;
-  for (const auto& entry : fs::directory_iterator(work.path() / "out")) written.push_back(entry.path().filename());
-  EXPECT_EQ(written, std::vector<std::string>{"r.json.gz"});
+  EXPECT_EQ(testing::names_in(work.path() / "out"), std::vector<std::string>{"r.json.gz"});
 }
 
 TEST_F(ProgramTest, LogLevelSetsTheThreshold) {
@@ -275,19 +266,12 @@ TEST_F(ProgramTest, LogLevelSetsTheThreshold) {
       << verbose.err;
 }
 
+// The error line shows whatever the log level.
 TEST_F(ProgramTest, ConverterErrorsExitOneAndWriteNothing) {
-  const TempDir empty;
-  const Outcome none = run({"--input-dir", empty.path().string(), "--log-level", "critical"});
-  EXPECT_EQ(none.status, 1);
-  EXPECT_EQ(none.err,
-            "callset-converter: error: No input files found. Provide input_files or an input_dir containing .json/.csv "
-            "PGx output.\n");
-
   work.write("taken", "x");
-  const Outcome blocked = run({"calls.csv", "--output-dir", "taken"});
+  const Outcome blocked = run({"calls.csv", "--output-dir", "taken", "--log-level", "critical"});
   EXPECT_EQ(blocked.status, 1);
-  EXPECT_NE(blocked.err.find("callset-converter: error: Cannot create directory taken"), std::string::npos)
-      << blocked.err;
+  EXPECT_TRUE(blocked.err.starts_with("callset-converter: error: Cannot create directory taken")) << blocked.err;
   EXPECT_EQ(work_files(), (std::vector<std::string>{"calls.csv", "taken"}));
 }
 

@@ -22,15 +22,13 @@ class MappingsTest : public ::testing::Test {
     set_mappings_dir(std::nullopt);
     ::unsetenv(MAPPINGS_DIR_VARIABLE);
   }
-  std::string message_of(const std::string& identifier) {
-    try {
-      (void)load_mapping(identifier);
-    } catch (const std::exception& e) {
-      return e.what();
-    }
-    return "";
-  }
 };
+
+// The message of the `Error` that loading `identifier` raises.
+template <typename Error>
+std::string load_error(const std::string& identifier) {
+  return testing::message_of<Error>([&] { (void)load_mapping(identifier); });
+}
 
 TEST_F(MappingsTest, EmbeddedTablesAreObjects) {
   for (const char* id : {C::MAPPING_GENE_RULES, C::MAPPING_PHENOTYPE_TERMS, C::MAPPING_GENOTYPE_TERMS}) {
@@ -47,8 +45,8 @@ TEST_F(MappingsTest, OverrideDirectoryReplacesEveryTable) {
   EXPECT_EQ(rules["version"], "site-1");
   EXPECT_EQ(rules.begin().key(), "version");  // member order as written
   // A table missing from the override directory is an error, not the default.
-  EXPECT_EQ(message_of(C::MAPPING_PHENOTYPE_TERMS), "File not found: " + dir.file("phenotype_terms.json"));
-  EXPECT_THROW((void)load_mapping(C::MAPPING_PHENOTYPE_TERMS), FileNotFoundError);
+  EXPECT_EQ(load_error<FileNotFoundError>(C::MAPPING_PHENOTYPE_TERMS),
+            "File not found: " + dir.file("phenotype_terms.json"));
 }
 
 TEST_F(MappingsTest, EnvironmentVariableSetsTheDirectoryUnlessTheHostDoes) {
@@ -66,10 +64,11 @@ TEST_F(MappingsTest, MalformedTablesNameTheirPath) {
   testing::TempDir dir;
   set_mappings_dir(dir.path().string());
   const std::string rules = dir.write("gene_rules.json", "{\"version\": ");
-  EXPECT_TRUE(message_of(C::MAPPING_GENE_RULES).starts_with(rules + " is not valid JSON: [json.exception.parse_error"));
+  EXPECT_TRUE(load_error<InvalidArgumentError>(C::MAPPING_GENE_RULES)
+                  .starts_with(rules + " is not valid JSON: [json.exception.parse_error"));
   dir.write("gene_rules.json", "[1, 2]");
-  EXPECT_EQ(message_of(C::MAPPING_GENE_RULES), rules + ": a mapping table must be a JSON object, not list");
-  EXPECT_THROW((void)load_mapping(C::MAPPING_GENE_RULES), InvalidArgumentError);
+  EXPECT_EQ(load_error<InvalidArgumentError>(C::MAPPING_GENE_RULES),
+            rules + ": a mapping table must be a JSON object, not list");
 }
 
 }  // namespace

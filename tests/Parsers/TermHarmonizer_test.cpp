@@ -81,13 +81,6 @@ TEST(TermHarmonizerTables, MissingTableFailsConstruction) {
   set_mappings_dir(std::nullopt);
 }
 
-TEST(TermHarmonizerTables, EmbeddedTablesLoad) {
-  set_mappings_dir(std::nullopt);
-  TermHarmonizer normaliser;
-  EXPECT_TRUE(normaliser.rules.is_object());
-  EXPECT_TRUE(normaliser.mapping_versions().is_object());
-}
-
 struct Case {
   std::string name;
   std::string gene;
