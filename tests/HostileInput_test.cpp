@@ -343,10 +343,21 @@ INSTANTIATE_TEST_SUITE_P(Texts, EscapeTerminalControlsTest,
                              // Bytes outside well-formed UTF-8 (a raw 0x9B is CSI on an 8-bit terminal).
                              EscapeCase{"\x9B"
                                         "31m \xFF \xC3",
-                                        "\\x9b31m \\xff \\xc3"}));
+                                        "\\x9b31m \\xff \\xc3"},
+                             // Bidirectional overrides, isolates and marks (U+202E, U+2066, U+2069, U+200F,
+                             // U+061C); U+2010 (a hyphen) and U+202F (a narrow no-break space) are kept.
+                             EscapeCase{"*1/\xE2\x80\xAE"
+                                        "4*\xE2\x81\xA6x\xE2\x81\xA9\xE2\x80\x8F\xD8\x9C",
+                                        "*1/\\u202e4*\\u2066x\\u2069\\u200f\\u061c"},
+                             EscapeCase{"a\xE2\x80\x90"
+                                        "b\xE2\x80\xAF",
+                                        "a\xE2\x80\x90"
+                                        "b\xE2\x80\xAF"}));
 
-// Control bytes other than line feed, and the UTF-8 form of C1 controls.
+// Control bytes other than line feed, the UTF-8 form of C1 controls, and
+// the right-to-left override U+202E.
 bool holds_raw_controls(const std::string& text) {
+  if (text.find("\xE2\x80\xAE") != std::string::npos) return true;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
     if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7F) return true;
@@ -355,10 +366,10 @@ bool holds_raw_controls(const std::string& text) {
   return false;
 }
 
-// A gene symbol that clears the screen, sets the window title and opens a
-// C1 control sequence, as JSON escapes.
-const char* const kHostileGene = R"(\u001b[2J\u001b]0;owned\u0007CYP2D6\u009b31m\u007f)";
-const char* const kHostileGeneShown = R"(\x1b[2J\x1b]0;owned\x07CYP2D6\x9b31m\x7f)";
+// A gene symbol that clears the screen, sets the window title, opens a C1
+// control sequence and reverses the rest of the line, as JSON escapes.
+const char* const kHostileGene = R"(\u001b[2J\u001b]0;owned\u0007CYP2D6\u009b31m\u007f\u202e)";
+const char* const kHostileGeneShown = R"(\x1b[2J\x1b]0;owned\x07CYP2D6\x9b31m\x7f\u202e)";
 
 std::string report_skipping_hostile_gene() {
   return std::string(R"({"pharmcatVersion": "v3.0.1", "genes": {"CPIC": {"X": {"geneSymbol": ")") + kHostileGene +
@@ -398,7 +409,7 @@ TEST(TerminalLog, LibraryRecordsKeepTheExactMessage) {
   reader.parse();
   EXPECT_EQ(capture.warnings(), std::vector<std::string>{"Skipping \x1b[2J\x1b]0;owned\x07"
                                                          "CYP2D6\xC2\x9B"
-                                                         "31m\x7f"
+                                                         "31m\x7f\xE2\x80\xAE"
                                                          ": no sourceDiplotypes for source CPIC"});
 }
 

@@ -248,6 +248,18 @@ std::string quoted_literal(const std::vector<std::string>& items) {
 
 std::string text_or_none(const std::optional<std::string>& text) { return text ? *text : std::string("None"); }
 
+namespace {
+
+// The invisible marks, embeddings, overrides and isolates that reorder how a
+// line is displayed: a gene name holding U+202E could show a different call
+// from the one logged.
+bool is_bidi_control(char32_t cp) {
+  return cp == 0x061C || cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) ||
+         (cp >= 0x2066 && cp <= 0x2069);
+}
+
+}  // namespace
+
 std::string escape_terminal_controls(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -261,7 +273,7 @@ std::string escape_terminal_controls(std::string_view text) {
       continue;
     }
     const bool control = (cp < 0x20 && cp != '\t' && cp != '\n') || (cp >= 0x7F && cp <= 0x9F);
-    if (control) {
+    if (control || is_bidi_control(cp)) {
       out += hex_escape(cp);
     } else {
       out.append(text.substr(pos, len));

@@ -50,8 +50,11 @@ std::string text_or_none(const std::optional<std::string>& text);
 // `text` made safe to write to a terminal: every control character other
 // than tab and line feed (the C0 controls, DEL and the C1 controls U+0080 to
 // U+009F) is written as a visible escape \xNN of its code point, and so is
-// every byte that is not part of well-formed UTF-8. All else is kept, so a
-// message without such characters comes out unchanged.
+// every byte that is not part of well-formed UTF-8. The bidirectional
+// formatting characters (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to
+// U+2069), which reorder how the rest of a line is displayed, are written as
+// \uNNNN. All else is kept, so a message without such characters comes out
+// unchanged.
 std::string escape_terminal_controls(std::string_view text);
 
 }  // namespace callset_converter
