@@ -16,6 +16,13 @@ struct CallerStatement {
   std::optional<std::string> source;
   std::optional<std::string> phenotype_source;
   std::optional<std::string> activity_score;
+  // What the reader itself has to say about the call (an ambiguous call, a
+  // choice it made); the record of this statement carries these first.
+  std::vector<std::string> warnings;
+  // PharmCAT called the gene without a guideline annotation (its
+  // unannotatedGeneCalls): such a call ranks below every other caller and
+  // is reported only where no other caller called the gene.
+  bool unannotated = false;
 
   // Throws InvalidArgumentError "gene symbol is required" when `gene` is
   // absent or empty. Every other value is stored exactly as given.
