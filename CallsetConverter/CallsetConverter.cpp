@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "CallsetConverter/GeneMerge.h"
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
 #include "CallsetConverter/Parsers/FormatDispatcher.h"
 #include "CallsetConverter/Parsers/SummaryJsonReader.h"
@@ -91,18 +92,6 @@ std::vector<std::string> rules_text_list(const JsonDict& rules, const char* key)
     if (item.is_string()) items.push_back(item.get<std::string>());
   }
   return items;
-}
-
-int source_rank(const std::optional<std::string>& source) {
-  if (!source) return 0;
-  const auto found = CallsetConverter::_SOURCE_RANK.find(*source);
-  return found == CallsetConverter::_SOURCE_RANK.end() ? 0 : found->second;
-}
-
-// The text, or the fallback when the text is absent or empty.
-std::string text_or(const std::optional<std::string>& text, const std::optional<std::string>& fallback) {
-  if (text && !text->empty()) return *text;
-  return text_or_none(fallback);
 }
 
 // `text` as one gzip stream (RFC 1952).
@@ -188,6 +177,7 @@ std::vector<ReportRecord> CallsetConverter::parse_files() {
     const std::unique_ptr<ICallReader> reader = FormatDispatcher::get_parser(path);
     std::vector<CallerStatement> file_calls = reader->parse();
     log_info("%s: %d gene call(s) from %s", base_name(path), file_calls.size(), reader->reader_source_name());
+    _warn_unused_phenotype_source(path, reader->reader_source_name(), file_calls);
     calls.insert(calls.end(), std::make_move_iterator(file_calls.begin()), std::make_move_iterator(file_calls.end()));
     _collect_versions(*reader);
   }
@@ -249,6 +239,22 @@ std::vector<std::string> CallsetConverter::_resolve_input_files() const {
   return found;
 }
 
+void CallsetConverter::_warn_unused_phenotype_source(const std::string& path, const std::string& caller,
+                                                     const std::vector<CallerStatement>& file_calls) const {
+  if (!phenotype_source || (caller != C::CALLER_PHARMCAT_REPORT && caller != C::CALLER_PHARMCAT_PHENOTYPE)) return;
+  // A request for the source already first in the default order changes
+  // nothing, so there is nothing to warn about.
+  const std::vector<std::string> defaults = rules_text_list(normalizer.rules, "phenotype_source_preference");
+  if (!defaults.empty() && defaults.front() == *phenotype_source) return;
+  // PharmCAT 3.1 and later write one phenotype per gene, with no source.
+  const bool per_source = std::any_of(file_calls.begin(), file_calls.end(), [](const CallerStatement& call) {
+    return call.phenotype_source && !call.phenotype_source->empty();
+  });
+  if (per_source || file_calls.empty()) return;
+  log_warning("%s: PharmCAT wrote no per-source phenotypes; the requested phenotype source %s does not apply to it",
+              path, *phenotype_source);
+}
+
 std::vector<std::string> CallsetConverter::_source_preference() const {
   std::vector<std::string> preference = rules_text_list(normalizer.rules, "phenotype_source_preference");
   if (!phenotype_source || phenotype_source->empty()) return preference;
@@ -272,57 +278,11 @@ std::optional<std::string> CallsetConverter::_resolve_phenotype_source(
 }
 
 std::vector<ReportRecord> CallsetConverter::_merge(const std::vector<CallerStatement>& calls) {
-  const std::vector<std::string> preference = _source_preference();
-  const bool allow_fallback = is_truthy(find_member(normalizer.rules, "allow_source_fallback"));
-  const std::vector<std::string> recoverable_list = rules_text_list(normalizer.rules, "recoverable_genes");
-  const std::set<std::string> recoverable(recoverable_list.begin(), recoverable_list.end());
-
-  // std::map orders gene names by unsigned bytes: code-point order.
-  std::map<std::string, std::vector<const CallerStatement*>> groups;
-  for (const auto& call : calls) {
-    if (!gene_filter.empty() && !gene_filter.contains(call.gene)) continue;
-    groups[call.gene].push_back(&call);
-  }
-
-  const auto preference_position = [&](const std::optional<std::string>& source) {
-    if (!source) return preference.size();
-    const auto found = std::find(preference.begin(), preference.end(), *source);
-    return static_cast<std::size_t>(found - preference.begin());
-  };
-
-  std::vector<ReportRecord> results;
-  for (auto& [gene, group] : groups) {
-    std::vector<const CallerStatement*> ordered = group;
-    std::stable_sort(ordered.begin(), ordered.end(), [&](const CallerStatement* a, const CallerStatement* b) {
-      const int rank_a = source_rank(a->source);
-      const int rank_b = source_rank(b->source);
-      if (rank_a != rank_b) return rank_a > rank_b;
-      return preference_position(a->phenotype_source) < preference_position(b->phenotype_source);
-    });
-    const bool only_from_starphase = std::all_of(group.begin(), group.end(), [](const CallerStatement* call) {
-      return call->source && *call->source == C::CALLER_PBSTARPHASE;
-    });
-    if (only_from_starphase && (!recover_dropped_genes || !recoverable.contains(gene))) continue;
-
-    ReportRecord best = normalizer.normalize(*ordered.front());
-    if (!best.activity && allow_fallback) {
-      const std::string preferred = text_or(ordered.front()->phenotype_source, ordered.front()->source);
-      for (std::size_t i = 1; i < ordered.size(); ++i) {
-        const CallerStatement& candidate = *ordered[i];
-        const ReportRecord other = normalizer.normalize(candidate);
-        if (!other.activity) continue;
-        best.activity = other.activity;
-        best.phenotype_source = candidate.phenotype_source;
-        best.add_warning("no usable phenotype from " + preferred + "; taken from " +
-                         text_or(candidate.phenotype_source, candidate.source));
-        break;
-      }
-    }
-    if (!best.star_allele && !best.activity) log_warning("%s produced neither diplotype nor phenotype", gene);
-    if (only_from_starphase) best.add_warning("recovered from pbStarPhase; PharmCAT reported no guideline");
-    results.push_back(std::move(best));
-  }
-  return results;
+  const std::vector<std::string> recoverable = rules_text_list(normalizer.rules, "recoverable_genes");
+  GeneMergeRules rules{_source_preference(), is_truthy(find_member(normalizer.rules, "allow_source_fallback")),
+                       std::set<std::string>(recoverable.begin(), recoverable.end()), recover_dropped_genes,
+                       gene_filter};
+  return GeneMerge(normalizer, std::move(rules)).merge(calls);
 }
 
 void CallsetConverter::_collect_versions(const ICallReader& reader) {

@@ -70,6 +70,11 @@ class CallsetConverter {
   // Filters, groups, ranks and normalises the statements of a run.
   std::vector<ReportRecord> _merge(const std::vector<CallerStatement>& calls);
 
+  // Warns when a phenotype source was asked for that reorders the default
+  // and a PharmCAT file (`caller`) carries no per-source phenotypes at all.
+  void _warn_unused_phenotype_source(const std::string& path, const std::string& caller,
+                                     const std::vector<CallerStatement>& file_calls) const;
+
   // The PharmCAT phenotype sources in order of preference.
   std::vector<std::string> _source_preference() const;
 

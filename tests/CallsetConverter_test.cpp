@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -295,7 +296,7 @@ TEST_F(ConverterTest, HigherRankWinsWhateverTheOrderAndGenesComeOutInCodePointOr
   EXPECT_EQ(records[2].gene, "CYP2D6");
   EXPECT_EQ(records[2].star_allele, "*1/*4");
   EXPECT_EQ(records[2].source, "pharmcat_report");
-  EXPECT_EQ(records[2].warnings, std::vector<std::string>{});
+  EXPECT_EQ(records[2].warnings, std::vector<std::string>{"discordant call from pbstarphase: *4/*4"});
 }
 
 TEST_F(ConverterTest, PreferredPhenotypeSourceWinsWithinOneCaller) {
@@ -343,14 +344,15 @@ TEST_F(ConverterTest, GenesOnlyFromPbStarPhaseSurviveOnlyWhenRecoverable) {
   ASSERT_EQ(records.size(), 2U);
   EXPECT_EQ(records[0].gene, "CYP3A5");
   // Equal ranks: the statement read first wins; a PyPGx call beside it means
-  // no recovery, and its phenotype fills the missing activity.
+  // no recovery. Its phenotype belongs to another call, so it is not lent.
   EXPECT_EQ(records[0].star_allele, "*3/*3");
-  EXPECT_EQ(records[0].activity, "Poor Metabolizer");
-  EXPECT_EQ(records[0].warnings, (std::vector<std::string>{"no phenotype from pbstarphase",
-                                                           "no usable phenotype from pbstarphase; taken from pypgx"}));
+  EXPECT_FALSE(records[0].activity);
+  EXPECT_EQ(records[0].warnings,
+            (std::vector<std::string>{"no phenotype from pbstarphase", "discordant call from pypgx: *1/*3"}));
   EXPECT_EQ(records[1].gene, "NAT2");
   EXPECT_EQ(records[1].star_allele, "*4/*5");
   EXPECT_EQ(records[1].warnings.back(), "recovered from pbStarPhase; PharmCAT reported no guideline");
+  EXPECT_EQ(log.warnings().back(), "1 gene(s) called only by pbStarPhase are not reported: CYP2C8");
 
   const auto without = CallsetConverter(JsonDict{{"recover_dropped_genes", false}})._merge(calls);
   ASSERT_EQ(without.size(), 1U);
@@ -370,6 +372,94 @@ TEST_F(ConverterTest, GeneFilterIsExactAndEmptyRecordsAreStillReported) {
   EXPECT_FALSE(records[0].activity);
   EXPECT_EQ(log.warnings(), std::vector<std::string>{"CYP2D6 produced neither diplotype nor phenotype"});
   EXPECT_TRUE(converter._merge({}).empty());
+}
+
+// The winner is the first call in merge order, an activity is lent only by
+// the same call, and other callers' different calls are named. Each fault
+// case is paired with the case that must stay as it was.
+struct MergeCase {
+  const char* name;
+  std::vector<CallerStatement> calls;
+  std::optional<std::string> star_allele;
+  std::optional<std::string> activity;
+  std::string source;
+  std::vector<std::string> warnings;
+  std::set<std::string> unmapped_terms;
+};
+
+CallerStatement no_call(const std::string& source, std::optional<std::string> phenotype_source = std::nullopt) {
+  return CallerStatement("CYP2D6", "Unknown/Unknown", {}, {}, source, std::move(phenotype_source));
+}
+
+CallerStatement unannotated(std::string diplotype) {
+  CallerStatement call("CYP2D6", std::move(diplotype), {}, {}, "pharmcat_report");
+  call.unannotated = true;
+  return call;
+}
+
+TEST_F(ConverterTest, MergeTakesOneCallerCallAndNamesTheOthers) {
+  const std::vector<MergeCase> cases = {
+      {"another caller's phenotype is not lent",
+       {statement("CYP2D6", "pbstarphase", std::nullopt, {}, "*68+*4/*4"),
+        statement("CYP2D6", "pypgx", std::nullopt, {"Odd Term"}, "*1/*21"),
+        statement("CYP2D6", "pypgx", std::nullopt, {"Intermediate Metabolizer"}, "*1/*21")},
+       "*68+*4/*4",
+       std::nullopt,
+       "pbstarphase",
+       {"no phenotype from pbstarphase", "discordant call from pypgx: *1/*21"},
+       {}},
+      {"the same star allele lends its phenotype",
+       {statement("CYP2D6", "pbstarphase", std::nullopt, {}, "*1/*4"),
+        statement("CYP2D6", "diplotype_table", std::nullopt, {"Odd Term"}, "*1/*5"),
+        statement("CYP2D6", "diplotype_table", std::nullopt, {"Poor Metabolizer"}, "*1/*4")},
+       "*1/*4",
+       "Poor Metabolizer",
+       "pbstarphase",
+       {"no phenotype from pbstarphase", "no usable phenotype from pbstarphase; taken from diplotype_table",
+        "discordant call from diplotype_table: *1/*5"},
+       {"CYP2D6\tOdd Term"}},
+      {"a no-call gives way to a call",
+       {no_call("pharmcat_report", "CPIC"), no_call("pharmcat_report", "DPWG"),
+        statement("CYP2D6", "pypgx", std::nullopt, {"Poor Metabolizer"}, "*5/*68+*4"),
+        statement("CYP2D6", "pbstarphase", std::nullopt, {"Odd Term"}, "*4/*4")},
+       "*5/*68+*4",
+       "Poor Metabolizer",
+       "pypgx",
+       {"no call from CPIC; taken from pypgx", "discordant call from pbstarphase: *4/*4"},
+       {}},
+      {"no call anywhere keeps the first",
+       {no_call("pharmcat_report", "CPIC"), no_call("pbstarphase")},
+       std::nullopt,
+       std::nullopt,
+       "pharmcat_report",
+       {"no diplotype called", "no phenotype from CPIC"},
+       {}},
+      {"an unannotated call is reported where nobody else called",
+       {unannotated("*1/*4")},
+       "*1/*4",
+       std::nullopt,
+       "pharmcat_report",
+       {"no phenotype from pharmcat_report", "no guideline annotation from PharmCAT"},
+       {}},
+      {"an unannotated call ranks below the uploaded table",
+       {unannotated("*1/*4"), statement("CYP2D6", "diplotype_table", std::nullopt, {"Poor Metabolizer"}, "*4/*4")},
+       "*4/*4",
+       "Poor Metabolizer",
+       "diplotype_table",
+       {"discordant call from pharmcat_report: *1/*4"},
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CallsetConverter converter;
+    const std::vector<ReportRecord> records = converter._merge(c.calls);
+    ASSERT_EQ(records.size(), 1U);
+    EXPECT_EQ(records[0].star_allele, c.star_allele);
+    EXPECT_EQ(records[0].activity, c.activity);
+    EXPECT_EQ(records[0].source, c.source);
+    EXPECT_EQ(records[0].warnings, c.warnings);
+    EXPECT_EQ(converter.normalizer.unmapped_terms, c.unmapped_terms);
+  }
 }
 
 // ---- Result file ----
@@ -593,6 +683,33 @@ TEST_F(ConverterTest, RealPharmcatReportConvertsEndToEnd) {
   converter.run();
   const JsonDict sidecar = JsonDict::parse(read_file(work.file("out/helvara_pgx.provenance.json")));
   EXPECT_EQ(sidecar["callers"]["pharmcatVersion"].is_string(), true);
+}
+
+TEST_F(ConverterTest, RealMultiCallerRunSaysWhatIsNotReported) {
+  const std::string realdata = testing::realdata_dir();
+  if (realdata.empty()) GTEST_SKIP() << "no real caller outputs";
+  set_mappings_dir(std::nullopt);
+  const std::string report = realdata + "/pharmcat/pharmcat.example2.report.json";
+  fs::copy_file(realdata + "/pypgx/README.grch37-CYP2D6-results.head2.tsv", work.file("CYP2D6.tsv"));
+  work.write("calls.tsv", "#gene\tdiplotype\nCYP2E1\t*1/*2\nABCB1\t*1/*1\nNAT2\t*4/*5\n");
+  JsonDict r = request({report, "CYP2D6.tsv", "calls.tsv"});
+  r["phenotype_source"] = "DPWG";
+  LogCapture log;
+  const JsonDict payload = *CallsetConverter(r).run(true);
+  const auto cyp2d6 =
+      std::find_if(payload.begin(), payload.end(), [](const JsonDict& item) { return item["Id"] == "CYP2D6"; });
+  ASSERT_NE(cyp2d6, payload.end());
+  // PharmCAT's CYP2D6 no-call gives way to PyPGx's call, with its own phenotype.
+  EXPECT_EQ((*cyp2d6)["StarAllele"], "*4/*5");
+  EXPECT_EQ((*cyp2d6)["Activity"], "Poor Metabolizer");
+  const std::vector<std::string> warnings = log.warnings();
+  EXPECT_NE(std::find(warnings.begin(), warnings.end(),
+                      report + ": PharmCAT wrote no per-source phenotypes; the requested phenotype source DPWG "
+                               "does not apply to it"),
+            warnings.end());
+  EXPECT_NE(std::find(warnings.begin(), warnings.end(),
+                      "2 gene(s) called only by pbStarPhase are not reported: ABCB1, CYP2E1"),
+            warnings.end());
 }
 
 }  // namespace

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "CallsetConverter/Models/CallerStatement.h"
+#include "CallsetConverter/Models/ReportRecord.h"
+#include "CallsetConverter/Parsers/TermHarmonizer.h"
+
+namespace callset_converter {
+
+// What decides one run's per-gene merge; fixed for the run.
+struct GeneMergeRules {
+  // PharmCAT phenotype sources in order of preference.
+  std::vector<std::string> preference;
+  // Whether a winner without a usable phenotype may take one from a further
+  // statement of the same call.
+  bool allow_fallback = false;
+  // Genes that may be reported from pbStarPhase alone, and whether they are.
+  std::set<std::string> recoverable;
+  bool recover_dropped_genes = true;
+  // When not empty, the only genes merged (exact comparison).
+  std::set<std::string> gene_filter;
+};
+
+// Collapses the statements of a run into one report record per gene.
+//
+// Statements of a gene are ordered by caller rank, then by phenotype-source
+// preference. The first one wins unless it is a no-call and a further
+// statement has a call; a winner without an activity may borrow one only
+// from a statement of the same call (same caller, or the same star allele);
+// other callers that called a different star allele are named on the record.
+//
+// Every statement is normalised at most once. Only the winner and the
+// statements considered for its activity leave their unmapped terms in the
+// normaliser's record; the others are looked at without a trace.
+class GeneMerge {
+ public:
+  GeneMerge(TermHarmonizer& normalizer, GeneMergeRules rules);
+
+  // One record per surviving gene, in ascending gene-name order (code-point
+  // order). Genes called only by pbStarPhase that may not be recovered are
+  // left out and named in one WARNING at the end.
+  std::vector<ReportRecord> merge(const std::vector<CallerStatement>& calls);
+
+ private:
+  // A statement and, once looked at, its record and the unmapped terms its
+  // normalisation found.
+  struct Candidate {
+    const CallerStatement* statement;
+    std::optional<ReportRecord> record;
+    std::vector<std::string> unmapped_terms;
+  };
+
+  std::optional<ReportRecord> merge_gene(const std::string& gene, std::vector<Candidate>& ordered,
+                                         std::vector<std::string>& dropped);
+  void order(std::vector<Candidate>& candidates) const;
+  // The candidate's record, normalised on first use without leaving its
+  // unmapped terms behind.
+  const ReportRecord& look_at(Candidate& candidate);
+  // Leaves the candidate's unmapped terms in the normaliser's record.
+  void keep_terms(const Candidate& candidate);
+  int rank(const CallerStatement& call) const;
+  std::size_t preference_position(const std::optional<std::string>& source) const;
+
+  TermHarmonizer& normalizer_;
+  GeneMergeRules rules_;
+};
+
+}  // namespace callset_converter
