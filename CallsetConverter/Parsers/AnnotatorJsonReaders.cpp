@@ -116,8 +116,9 @@ void PharmcatPhenotypeJsonParser::_add_unannotated_calls(const JsonDict& root,
                                                          std::vector<CallerStatement>& statements) const {
   const JsonDict* calls = find_member(root, UNANNOTATED_KEY);
   if (is_blank(calls)) return;
-  if (!calls->is_array())
+  if (!calls->is_array()) {
     Place{file_path, "the root"}.fail(std::string("\"") + UNANNOTATED_KEY + "\"", *calls, "a list");
+  }
   for (const JsonDict& gene_report : *calls) {
     if (!gene_report.is_object()) continue;
     auto statement = _to_caller_statement(gene_report, std::nullopt);

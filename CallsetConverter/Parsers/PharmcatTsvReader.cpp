@@ -1,6 +1,7 @@
 #include "CallsetConverter/Parsers/PharmcatTsvReader.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <optional>
 #include <utility>
@@ -13,6 +14,16 @@
 namespace callset_converter {
 
 namespace {
+
+// Column names of PharmCAT's TSV report.
+constexpr const char* GENE = "Gene";
+constexpr const char* SOURCE_DIPLOTYPE = "Source Diplotype";
+constexpr const char* PHENOTYPE = "Phenotype";
+constexpr const char* ACTIVITY_SCORE = "Activity Score";
+constexpr std::array<const char*, 2> HAPLOTYPES = {"Haplotype 1", "Haplotype 2"};
+constexpr const char* LOOKUP_DIPLOTYPE = "Recommendation Lookup Diplotype";
+constexpr const char* LOOKUP_PHENOTYPE = "Recommendation Lookup Phenotype";
+constexpr const char* LOOKUP_ACTIVITY_SCORE = "Recommendation Lookup Activity Score";
 
 // The header's column positions by trimmed name; the first of equal names
 // counts.
@@ -88,12 +99,12 @@ std::vector<CallerStatement> PharmcatTsvReader::parse() const {
   for (std::size_t i = 2; i < rows.size(); ++i) {
     const TextRow& row = rows[i];
     if (row.empty()) continue;
-    const std::optional<std::string> gene = columns.cell(row, "Gene");
+    const std::optional<std::string> gene = columns.cell(row, GENE);
     if (!gene) {
       log_warning("Row %d without a gene in %s", i + 1, file_path);
       continue;
     }
-    if (!columns.cell(row, "Source Diplotype")) {
+    if (!columns.cell(row, SOURCE_DIPLOTYPE)) {
       _log_skip(*gene, "no source diplotype");
       continue;
     }
@@ -113,29 +124,29 @@ std::vector<CallerStatement> PharmcatTsvReader::parse() const {
     // lookup columns; that call is the one to report.
     std::vector<std::string> lookups;
     for (const TextRow* row : gene_rows) {
-      auto lookup = columns.cell(*row, "Recommendation Lookup Diplotype");
+      auto lookup = columns.cell(*row, LOOKUP_DIPLOTYPE);
       if (lookup && std::find(lookups.begin(), lookups.end(), *lookup) == lookups.end()) lookups.push_back(*lookup);
     }
     if (gene_rows.size() > 1 && lookups.size() == 1) {
       std::vector<std::string> haplotypes;
-      for (auto& piece : split(lookups.front(), '/')) {
-        if (!trim(piece).empty()) haplotypes.push_back(trim(piece));
+      for (const auto& piece : split(lookups.front(), '/')) {
+        std::string allele = trim(piece);
+        if (!allele.empty()) haplotypes.push_back(std::move(allele));
       }
-      statements.push_back(statement_from(gene, *gene_rows.front(), columns, "Recommendation Lookup Diplotype",
-                                          "Recommendation Lookup Phenotype", "Recommendation Lookup Activity Score",
-                                          std::move(haplotypes)));
+      statements.push_back(statement_from(gene, *gene_rows.front(), columns, LOOKUP_DIPLOTYPE, LOOKUP_PHENOTYPE,
+                                          LOOKUP_ACTIVITY_SCORE, std::move(haplotypes)));
       continue;
     }
     const TextRow& first = *gene_rows.front();
     std::vector<std::string> haplotypes;
-    for (const char* column : {"Haplotype 1", "Haplotype 2"}) {
+    for (const char* column : HAPLOTYPES) {
       if (auto haplotype = columns.cell(first, column)) haplotypes.push_back(without_gene_prefix(*haplotype, gene));
     }
     CallerStatement statement =
-        statement_from(gene, first, columns, "Source Diplotype", "Phenotype", "Activity Score", std::move(haplotypes));
+        statement_from(gene, first, columns, SOURCE_DIPLOTYPE, PHENOTYPE, ACTIVITY_SCORE, std::move(haplotypes));
     if (gene_rows.size() > 1) {
       std::vector<std::string> labels;
-      for (const TextRow* row : gene_rows) labels.push_back(*columns.cell(*row, "Source Diplotype"));
+      for (const TextRow* row : gene_rows) labels.push_back(*columns.cell(*row, SOURCE_DIPLOTYPE));
       statement.warnings.push_back(PharmcatPhenotypeJsonParser::_first_of_several(gene, std::nullopt, labels));
     }
     statements.push_back(std::move(statement));

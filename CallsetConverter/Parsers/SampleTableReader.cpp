@@ -93,14 +93,10 @@ std::string samples_held(const std::vector<SampleTableReader::SampleRow>& rows) 
   for (const auto& row : rows) {
     if (std::find(samples.begin(), samples.end(), row.sample) == samples.end()) samples.push_back(row.sample);
   }
-  const std::size_t count = samples.size();
-  if (count > named) {
-    samples.resize(named);
-    samples.emplace_back("...");
-  }
-  std::vector<std::string> literals;
-  for (const auto& sample : samples) literals.push_back(sample == "..." ? sample : quoted_literal(sample));
-  return std::to_string(count) + " sample(s): " + join(literals, ", ");
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < samples.size() && i < named; ++i) names.push_back(quoted_literal(samples[i]));
+  if (samples.size() > named) names.emplace_back("...");
+  return std::to_string(samples.size()) + " sample(s): " + join(names, ", ");
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "CallsetConverter/Support/Errors.h"
-#include "CallsetConverter/Support/Files.h"
 #include "TestSupport.h"
 
 namespace callset_converter {
@@ -63,22 +62,6 @@ TEST(PharmcatTsvReader, ReadsRowsAsTheJsonReportIsRead) {
               }).starts_with(other + ": not a PharmCAT TSV report"));
   EXPECT_EQ(message_of<InvalidArgumentError>([&] { PharmcatTsvReader(dir.write("h.tsv", kHeader)).parse(); }),
             dir.file("h.tsv") + ": no usable rows");
-}
-
-TEST(PharmcatTsvReader, RealReport) {
-  const std::string root = testing::realdata_dir();
-  if (root.empty()) GTEST_SKIP() << "no real caller outputs";
-  const PharmcatTsvReader reader(join_path(root, "pharmcat/pharmcat.example2.v3.0.0.report.tsv"));
-  LogCapture log;
-  const Statements statements = reader.parse();
-  ASSERT_EQ(statements.size(), 19U);
-  EXPECT_TRUE(log.warnings().empty());
-  EXPECT_EQ(statements.front(),
-            report("RYR1", "Reference/Reference", {"Reference", "Reference"}, {"Uncertain Susceptibility"}));
-  EXPECT_EQ(statements[6], report("CYP2C19", "*2/*2", {"*2", "*2"}, {"Poor Metabolizer"}));
-  EXPECT_EQ(statements[9], report("CYP2C9", "*1/*1", {"*1", "*1"}, {"Normal Metabolizer"}, "2.0"));
-  EXPECT_EQ(statements.back(), report("NAT2", "*1/*1", {"*1", "*1"}, {}));
-  EXPECT_EQ(reader.read_versions().dump(), R"({"pharmcatVersion":"v2.15.5-60-g7b59c997"})");
 }
 
 }  // namespace
