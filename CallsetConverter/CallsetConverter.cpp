@@ -12,6 +12,7 @@
 #include "CallsetConverter/GeneMerge.h"
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
 #include "CallsetConverter/Parsers/FormatDispatcher.h"
+#include "CallsetConverter/Parsers/PharmcatTsvReader.h"
 #include "CallsetConverter/Parsers/SummaryJsonReader.h"
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
@@ -82,6 +83,18 @@ std::optional<std::string> phenotype_source_member(const JsonDict& request) {
   return value->get<std::string>();
 }
 
+// Text or null; empty text would select the rows without a sample name,
+// which is never what a caller of --sample means.
+std::optional<std::string> sample_member(const JsonDict& request) {
+  const JsonDict* value = find_member(request, C::SAMPLE);
+  if (value == nullptr || value->is_null()) return std::nullopt;
+  if (!value->is_string() || value->get_ref<const std::string&>().empty()) {
+    throw InvalidArgumentError(std::string("Request member ") + C::SAMPLE + " must be a non-empty text or null, not " +
+                               (value->is_string() ? std::string("empty text") : kind_name(*value)));
+  }
+  return value->get<std::string>();
+}
+
 // The entries of a list-valued gene-rules member as texts; a blank member
 // gives an empty list and non-text entries are left out.
 std::vector<std::string> rules_text_list(const JsonDict& rules, const char* key) {
@@ -145,6 +158,7 @@ CallsetConverter::CallsetConverter(const JsonDict& request, int /*tag*/)
         return std::set<std::string>(genes.begin(), genes.end());
       }()),
       phenotype_source(_resolve_phenotype_source(phenotype_source_member(request))),
+      sample(sample_member(request)),
       provenance(JsonDict::object()) {}
 
 std::optional<JsonDict> CallsetConverter::run(bool return_list) {
@@ -174,7 +188,7 @@ std::vector<ReportRecord> CallsetConverter::parse_files() {
   }
   std::vector<CallerStatement> calls;
   for (const auto& path : files) {
-    const std::unique_ptr<ICallReader> reader = FormatDispatcher::get_parser(path);
+    const std::unique_ptr<ICallReader> reader = FormatDispatcher::get_parser(path, sample);
     std::vector<CallerStatement> file_calls = reader->parse();
     log_info("%s: %d gene call(s) from %s", base_name(path), file_calls.size(), reader->reader_source_name());
     _warn_unused_phenotype_source(path, reader->reader_source_name(), file_calls);
@@ -292,6 +306,8 @@ void CallsetConverter::_collect_versions(const ICallReader& reader) {
       versions = report->read_versions();
     } else if (const auto* summary = dynamic_cast<const SummaryJsonReader*>(&reader)) {
       versions = summary->read_versions();
+    } else if (const auto* pharmcat_tsv = dynamic_cast<const PharmcatTsvReader*>(&reader)) {
+      versions = pharmcat_tsv->read_versions();
     } else {
       return;
     }
@@ -333,6 +349,7 @@ void CallsetConverter::_write_provenance(const std::vector<ReportRecord>& result
 
   JsonDict document = JsonDict::object();
   document["parserVersion"] = package_version();
+  if (sample) document[C::SAMPLE] = *sample;
   document["phenotypeSourcePreference"] = _source_preference();
   document["mappingVersions"] = normalizer.mapping_versions();
   document["passthroughSources"] = std::move(passthrough);

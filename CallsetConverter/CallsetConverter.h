@@ -43,6 +43,9 @@ class CallsetConverter {
   std::set<std::string> gene_filter;
   TermHarmonizer normalizer;
   std::optional<std::string> phenotype_source;
+  // The sample to read from multi-sample tables (PyPGx cohort tables);
+  // recorded in the sidecar.
+  std::optional<std::string> sample;
   // The callers' version information gathered while reading; kept across
   // runs, later values replacing earlier ones under the same key.
   JsonDict provenance;

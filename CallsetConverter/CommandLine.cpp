@@ -42,6 +42,8 @@ constexpr OptionEntry OPTIONS[] = {
     {"--phenotype-source", Takes::OneValue, "PHENOTYPE_SOURCE",
      "preferred PharmCAT phenotype source (CPIC or DPWG). Falls back to the other source for genes the chosen one "
      "does not give a usable phenotype for. Defaults to CPIC."},
+    {"--sample", Takes::OneValue, "SAMPLE",
+     "the sample to read from tables that hold several (PyPGx cohort tables): only its rows are read"},
     {"--log-level", Takes::OneValue, "LOG_LEVEL", nullptr},
     {"--version", Takes::Version, nullptr, "show program's version number and exit"},
 };
@@ -245,6 +247,7 @@ CommandLineOptions parse_command_line(const std::vector<std::string>& arguments)
     if (name == "--output-dir") options.request[C::OUTPUT_DIR] = value;
     if (name == "--output-json") options.request[C::OUTPUT_JSON] = value;
     if (name == "--phenotype-source") options.request[C::PHENOTYPE_SOURCE] = value;
+    if (name == "--sample") options.request[C::SAMPLE] = value;
     if (name == "--log-level") options.log_level = value;
   }
   if (!unknown.empty()) throw UsageError("unrecognized arguments: " + join(unknown, " "));

@@ -24,6 +24,7 @@ inline constexpr const char* WRITE_PROVENANCE = "write_provenance";
 inline constexpr const char* RECOVER_DROPPED_GENES = "recover_dropped_genes";
 inline constexpr const char* GENE_FILTER = "gene_filter";
 inline constexpr const char* PHENOTYPE_SOURCE = "phenotype_source";
+inline constexpr const char* SAMPLE = "sample";
 
 // Member names of the result object: a hard contract with the consumer.
 inline constexpr const char* ID = "Id";

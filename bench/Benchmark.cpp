@@ -193,6 +193,7 @@ RunResult run_converter(const std::string& converter, const InputCase& input, co
     arguments.push_back(input.path);
   }
   arguments.insert(arguments.end(), {"--output-dir", out_dir});
+  if (input.kind == InputKind::SampleTable) arguments.insert(arguments.end(), {"--sample", PYPGX_SAMPLE});
   std::vector<char*> argv;
   argv.reserve(arguments.size() + 1);
   for (auto& argument : arguments) argv.push_back(argument.data());

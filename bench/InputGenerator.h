@@ -50,6 +50,10 @@ struct InputCase {
   std::size_t bytes = 0;
 };
 
+// The sample the benchmark reads (--sample) from its PyPGx cohort tables:
+// the name of their first row. Every row is still read and compared.
+inline constexpr const char* PYPGX_SAMPLE = "NA000000_PyPGx";
+
 // The inputs of `scale` under `dir`, writing each one that is missing or
 // was left incomplete. Returns them in benchmark order.
 std::vector<InputCase> prepare_inputs(const std::string& dir, const Scale& scale);

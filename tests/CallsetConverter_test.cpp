@@ -173,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(Truthiness, RequestFlagTest,
 TEST_F(ConverterTest, MalformedRequestsNameTheMember) {
   for (const char* text :
        {R"([1, 2])", R"({"input_dir": 5})", R"({"input_files": "a.json"})", R"({"gene_filter": ["CYP2D6", 3]})",
-        R"({"phenotype_source": true})", R"({"output_json": ["a.json"]})"}) {
+        R"({"phenotype_source": true})", R"({"output_json": ["a.json"]})", R"({"sample": 3})", R"({"sample": ""})"}) {
     EXPECT_THROW(CallsetConverter(JsonDict::parse(text)), InvalidArgumentError) << text;
   }
 }
@@ -710,6 +710,73 @@ TEST_F(ConverterTest, RealMultiCallerRunSaysWhatIsNotReported) {
   EXPECT_NE(std::find(warnings.begin(), warnings.end(),
                       "2 gene(s) called only by pbStarPhase are not reported: ABCB1, CYP2E1"),
             warnings.end());
+}
+
+TEST_F(ConverterTest, ChosenSampleIsReadFromACohortTableAndRecordedAfterTheParserVersion) {
+  work.write("CYP2D6.tsv", "\tGenotype\tPhenotype\nNA1\t*1/*1\tNormal Metabolizer\nNA2\t*4/*4\tPoor Metabolizer\n");
+  JsonDict r = request({"CYP2D6.tsv"});
+  r["sample"] = "NA2";
+  CallsetConverter(r).run();
+  EXPECT_EQ(JsonDict::parse(read_file(work.file("out/helvara_pgx.json")))[0]["StarAllele"], "*4/*4");
+  const JsonDict sidecar = JsonDict::parse(read_file(work.file("out/helvara_pgx.provenance.json")));
+  EXPECT_EQ(std::next(sidecar.begin()).key(), "sample");
+  EXPECT_EQ(sidecar["sample"], "NA2");
+}
+
+// Real caller outputs through the whole program with the shipped tables:
+// the genes each yields and the calls of a few.
+TEST_F(ConverterTest, RealCallerOutputsOfEveryVersion) {
+  const std::string realdata = testing::realdata_dir();
+  if (realdata.empty()) GTEST_SKIP() << "no real caller outputs";
+  set_mappings_dir(std::nullopt);
+  using Call = std::pair<std::optional<std::string>, std::optional<std::string>>;
+  struct Case {
+    const char* file;
+    std::optional<std::string> sample;
+    std::size_t genes;
+    std::map<std::string, Call> calls;
+    std::map<std::string, std::string> callers;
+  };
+  const std::vector<Case> cases = {
+      {"pharmcat/pharmcat.example2.v3.0.0.report.tsv",
+       std::nullopt,
+       19,
+       {{"CYP2C19", {"*2/*2", "Poor Metabolizer"}}, {"NAT2", {"*1/*1", "Rapid Metabolizer"}}},
+       {{"pharmcatVersion", "v2.15.5-60-g7b59c997"}}},
+      {"pharmcat/pharmcat.example2.v3.0.0.report.json",
+       std::nullopt,
+       23,
+       {{"NAT2", {"*1/*1", "Rapid Metabolizer"}}, {"CYP2D6", {std::nullopt, std::nullopt}}},
+       {{"dataVersion", "2025-03-07-16-38"}}},
+      {"pharmcat/pharmcat.example.v2.1.0.report.json",
+       std::nullopt,
+       23,
+       {{"CFTR", {std::nullopt, std::nullopt}}, {"CYP2C19", {"*38/*38", "Normal Metabolizer"}}},
+       {{"timestamp", "Nov 7, 2022, 4:19:43 PM"}, {"pharmcatCpicVersion", "v1.21.3"}}},
+      {"pharmcat/pharmcat.example.v2.8.3.report.json",
+       std::nullopt,
+       23,
+       {{"F5", {"rs6025 C/rs6025 C", std::nullopt}}, {"DPYD", {"Reference/Reference", "Normal Metabolizer"}}},
+       {{"pharmcatCpicVersion", "v1.32.0"}}},
+      {"pypgx/cohort-0.16.0/CYP2D6.tsv", "NA18484_PyPGx", 1, {{"CYP2D6", {"*1/*17", "Normal Metabolizer"}}}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    JsonDict r = request({realdata + "/" + c.file});
+    if (c.sample) r["sample"] = *c.sample;
+    CallsetConverter converter(r);
+    const JsonDict payload = *converter.run(true);
+    EXPECT_EQ(payload.size(), c.genes);
+    for (const auto& item : payload) {
+      const auto expected = c.calls.find(item["Id"].get<std::string>());
+      if (expected == c.calls.end()) continue;
+      const auto text = [](const JsonDict& value) {
+        return value.is_null() ? std::nullopt : std::optional<std::string>(value.get<std::string>());
+      };
+      EXPECT_EQ(Call(text(item["StarAllele"]), text(item["Activity"])), expected->second) << expected->first;
+    }
+    for (const auto& [key, value] : c.callers) EXPECT_EQ(converter.provenance[key], value) << key;
+  }
 }
 
 }  // namespace

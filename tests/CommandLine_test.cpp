@@ -74,7 +74,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"--", "--gzip", "-x.json"}, R"({"input_files": ["--gzip", "-x.json"]})"},
         ParseCase{{"--input-dir=", "-", "--output-json", "a", "--output-json=b=c"},
                   R"({"input_dir": "", "input_files": ["-"], "output_json": "b=c"})"},
-        ParseCase{{"--phenotype-source="}, R"({"phenotype_source": ""})"}));
+        ParseCase{{"--phenotype-source="}, R"({"phenotype_source": ""})"},
+        // The sample follows the nine only when given.
+        ParseCase{{"--sam", "NA12878_PyPGx", "a.tsv"}, R"({"input_files": ["a.tsv"], "sample": "NA12878_PyPGx"})"}));
 
 struct UsageCase {
   std::vector<std::string> arguments;

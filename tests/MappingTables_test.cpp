@@ -35,6 +35,7 @@ const std::set<std::pair<std::string, std::string>> KNOWN_GAPS = {
     {"CFTR", "ivacaftor responsive in CF patients"},
     {"CFTR", "ivacaftor non-responsive in CF patients"},
     {"DPYD", "0.5 (Phenotyping)"},
+    {"F5", "Factor V Leiden absent"},
     {"DPYD", "1.0 (Phenotyping)"},
     {"VKORC1", "-1639 AA"},
     {"VKORC1", "-1639 AG"},

@@ -50,6 +50,27 @@ std::vector<std::string> haplotype_names(const JsonDict& diplotype, const Place&
   return names;
 }
 
+// The statement of one diplotype object (a source or a recommendation
+// diplotype: both have the same shape).
+CallerStatement statement_from_diplotype(const std::string& gene, const JsonDict& diplotype,
+                                         const Place& diplotype_place, const std::string& source,
+                                         const std::optional<std::string>& phenotype_source) {
+  std::vector<std::string> phenotypes;
+  const JsonDict* phenotype_list = find_member(diplotype, "phenotypes");
+  if (!is_blank(phenotype_list)) {
+    if (!phenotype_list->is_array()) diplotype_place.fail("\"phenotypes\"", *phenotype_list, "a list");
+    for (const JsonDict& phenotype : *phenotype_list) {
+      if (is_blank(phenotype)) continue;
+      if (!phenotype.is_string()) diplotype_place.fail("an entry of \"phenotypes\"", phenotype, "text");
+      phenotypes.push_back(phenotype.get<std::string>());
+    }
+  }
+  const JsonDict* activity = find_member(diplotype, "activityScore");
+  return CallerStatement(gene, text_member(diplotype, "label", diplotype_place),
+                         haplotype_names(diplotype, diplotype_place), std::move(phenotypes), source, phenotype_source,
+                         activity == nullptr ? std::nullopt : scalar_text(*activity));
+}
+
 // What parse reads of a file: the root's member names (the "no gene
 // reports found" message lists them) and the gene container wherever it may
 // lie. A report's drug annotations and messages, most of its bytes, are
@@ -59,6 +80,7 @@ const JsonSelection& gene_container_selection() {
     JsonSelection kept = JsonSelection::member_names();
     for (const char* key : PharmcatPhenotypeJsonParser::_root_keys) kept.keep({key});
     kept.keep({"report", "genes"});
+    kept.keep({PharmcatPhenotypeJsonParser::UNANNOTATED_KEY});
     return kept;
   }();
   return selection;
@@ -84,10 +106,30 @@ std::vector<CallerStatement> PharmcatPhenotypeJsonParser::parse() const {
     const std::optional<std::string> phenotype_source = name;
     for (const JsonDict* gene_report : _iterate_genes(phenotype_source, value)) add(*gene_report, phenotype_source);
   }
+  _add_unannotated_calls(root, statements);
   return statements;
 }
 
 std::string PharmcatPhenotypeJsonParser::reader_source_name() const { return source_name; }
+
+void PharmcatPhenotypeJsonParser::_add_unannotated_calls(const JsonDict& root,
+                                                         std::vector<CallerStatement>& statements) const {
+  const JsonDict* calls = find_member(root, UNANNOTATED_KEY);
+  if (is_blank(calls)) return;
+  if (!calls->is_array()) {
+    Place{file_path, "the root"}.fail(std::string("\"") + UNANNOTATED_KEY + "\"", *calls, "a list");
+  }
+  for (const JsonDict& gene_report : *calls) {
+    if (!gene_report.is_object()) continue;
+    auto statement = _to_caller_statement(gene_report, std::nullopt);
+    if (!statement) continue;
+    // Such a report names "UNKNOWN" or nothing as its phenotype source:
+    // no guideline stands behind the call.
+    statement->phenotype_source.reset();
+    statement->unannotated = true;
+    statements.push_back(std::move(*statement));
+  }
+}
 
 const JsonDict& PharmcatPhenotypeJsonParser::_extract_genes_by_source(const JsonDict& root) const {
   if (!root.is_object()) throw InvalidArgumentError(file_path + ": expected a JSON object at the root");
@@ -137,30 +179,44 @@ std::optional<CallerStatement> PharmcatPhenotypeJsonParser::_to_caller_statement
     return std::nullopt;
   }
   if (!diplotypes->is_array()) report_place.fail("\"sourceDiplotypes\"", *diplotypes, "a list");
+  const std::optional<std::string> own_source = nonblank_text_member(gene_report, "phenotypeSource", report_place);
+  const std::optional<std::string> statement_source = own_source ? own_source : phenotype_source;
+
+  // An unphased result (DPYD) comes as one single-allele source diplotype
+  // per allele found, with PharmCAT's own combined call as the one
+  // recommendation diplotype: that call is the one to report.
+  const JsonDict* recommendations = find_member(gene_report, "recommendationDiplotypes");
+  if (diplotypes->size() > 1 && recommendations != nullptr && recommendations->is_array() &&
+      recommendations->size() == 1 && recommendations->front().is_object()) {
+    return statement_from_diplotype(*gene, recommendations->front(),
+                                    Place{file_path, "the recommendation diplotype of " + *gene}, reader_source_name(),
+                                    statement_source);
+  }
+
+  std::vector<std::string> warnings;
   if (diplotypes->size() > 1) {
-    log_warning("%s has %d source diplotypes for %s; using the first", *gene, diplotypes->size(), phenotype_source);
+    std::vector<std::string> labels;
+    for (const JsonDict& candidate : *diplotypes) {
+      if (!candidate.is_object()) report_place.fail("an entry of \"sourceDiplotypes\"", candidate, "a dict");
+      labels.push_back(
+          text_or_none(text_member(candidate, "label", Place{file_path, "a source diplotype of " + *gene})));
+    }
+    warnings.push_back(_first_of_several(*gene, phenotype_source, labels));
   }
   const JsonDict& diplotype = diplotypes->front();
   if (!diplotype.is_object()) report_place.fail("the first entry of \"sourceDiplotypes\"", diplotype, "a dict");
-  const Place diplotype_place{file_path, "the source diplotype of " + *gene};
+  CallerStatement statement = statement_from_diplotype(
+      *gene, diplotype, Place{file_path, "the source diplotype of " + *gene}, reader_source_name(), statement_source);
+  statement.warnings = std::move(warnings);
+  return statement;
+}
 
-  std::vector<std::string> phenotypes;
-  const JsonDict* phenotype_list = find_member(diplotype, "phenotypes");
-  if (!is_blank(phenotype_list)) {
-    if (!phenotype_list->is_array()) diplotype_place.fail("\"phenotypes\"", *phenotype_list, "a list");
-    for (const JsonDict& phenotype : *phenotype_list) {
-      if (is_blank(phenotype)) continue;
-      if (!phenotype.is_string()) diplotype_place.fail("an entry of \"phenotypes\"", phenotype, "text");
-      phenotypes.push_back(phenotype.get<std::string>());
-    }
-  }
-
-  const std::optional<std::string> own_source = nonblank_text_member(gene_report, "phenotypeSource", report_place);
-  const JsonDict* activity = find_member(diplotype, "activityScore");
-  return CallerStatement(*gene, text_member(diplotype, "label", diplotype_place),
-                         haplotype_names(diplotype, diplotype_place), std::move(phenotypes), reader_source_name(),
-                         own_source ? own_source : phenotype_source,
-                         activity == nullptr ? std::nullopt : _as_text(*activity));
+std::string PharmcatPhenotypeJsonParser::_first_of_several(const std::string& gene,
+                                                           const std::optional<std::string>& phenotype_source,
+                                                           const std::vector<std::string>& labels) {
+  log_warning("%s has %d source diplotypes for %s; using the first", gene, labels.size(), phenotype_source);
+  // An ambiguous call: the reviewer must see that the first was picked.
+  return "ambiguous: " + std::to_string(labels.size()) + " possible diplotypes: " + join(labels, ", ");
 }
 
 std::vector<std::string> PharmcatPhenotypeJsonParser::_haplotype_names(const JsonDict& diplotype) {
@@ -173,19 +229,36 @@ std::optional<std::string> PharmcatPhenotypeJsonParser::_as_text(const JsonDict&
 std::string PharmcatReportJsonParser::reader_source_name() const { return source_name; }
 
 JsonDict PharmcatReportJsonParser::read_versions() const {
-  static const JsonSelection version_members =
-      JsonSelection::member_names().keep({"pharmcatVersion"}).keep({"dataVersion"}).keep({"title"}).keep({"timestamp"});
+  static const JsonSelection version_members = JsonSelection::member_names()
+                                                   .keep({"pharmcatVersion"})
+                                                   .keep({"dataVersion"})
+                                                   .keep({"title"})
+                                                   .keep({"timestamp"})
+                                                   .keep({"generatedOn"})
+                                                   .keep({"cpicVersion"})
+                                                   .keep({"dpwgVersion"});
   JsonDict root = _load_json(version_members);
   if (!root.is_object()) throw MalformedStructureError(file_path + ": expected a JSON object at the root");
-  JsonDict versions = JsonDict::object();
-  // Room for all four members up front: growing an object copies the
-  // members already in it, and a deeply nested value would be copied
-  // recursively.
-  versions.get_ref<JsonDict::object_t&>().reserve(4);
-  for (const char* key : {"pharmcatVersion", "dataVersion", "title", "timestamp"}) {
+  // Values are moved, not copied: the loaded document is not used again.
+  const auto take = [&root](const char* key) {
     const auto found = root.find(key);
-    // Moved, not copied: the loaded document is not used again.
-    versions[key] = found == root.end() ? JsonDict() : std::move(*found);
+    return found == root.end() ? JsonDict() : std::move(*found);
+  };
+  JsonDict versions = JsonDict::object();
+  // Room for every member up front: growing an object copies the members
+  // already in it, and a deeply nested value would be copied recursively.
+  versions.get_ref<JsonDict::object_t&>().reserve(6);
+  for (const char* key : {"pharmcatVersion", "dataVersion", "title"}) versions[key] = take(key);
+  // PharmCAT 2.1 wrote the run time as generatedOn; a timestamp member,
+  // even a null one, is what the file says.
+  versions["timestamp"] = take(root.contains("timestamp") ? "timestamp" : "generatedOn");
+  // Up to 2.13 PharmCAT named its data versions per guideline source, with
+  // no dataVersion. Named apart from pbStarPhase's cpicVersion, and present
+  // only where the file carries them, so other files' sidecars are unchanged.
+  for (const auto& [key, name] :
+       {std::pair{"cpicVersion", "pharmcatCpicVersion"}, std::pair{"dpwgVersion", "pharmcatDpwgVersion"}}) {
+    JsonDict value = take(key);
+    if (!value.is_null()) versions[name] = std::move(value);
   }
   return versions;
 }

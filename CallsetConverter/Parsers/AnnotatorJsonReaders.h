@@ -18,11 +18,16 @@ namespace callset_converter {
 // object or an array of gene reports). From PharmCAT 3.1 its members are the
 // gene reports themselves, keyed by gene symbol, without a source level.
 // Each member is read by its own shape, so a container mixing both works.
+// The statements of the root's unannotatedGeneCalls follow those of the
+// container.
 class PharmcatPhenotypeJsonParser : public ICallReader {
  public:
   static constexpr const char* source_name = HelvaraPgxConstants::CALLER_PHARMCAT_PHENOTYPE;
   // Root members that may hold the gene container, in the order tried.
   static constexpr std::array<const char*, 2> _root_keys = {"geneReports", "genes"};
+  // Root member (PharmCAT 3.0 and later) listing the gene reports of genes
+  // called without a guideline annotation.
+  static constexpr const char* UNANNOTATED_KEY = "unannotatedGeneCalls";
 
   using ICallReader::ICallReader;
 
@@ -42,10 +47,21 @@ class PharmcatPhenotypeJsonParser : public ICallReader {
   // One statement from a gene report, or nothing when the report is
   // dropped (logged). `phenotype_source` names the container member the
   // report came from; it is absent for a report keyed by gene symbol.
-  // MalformedStructureError when the report's diplotypes are not shaped as
-  // PharmCAT writes them.
+  // Several source diplotypes with exactly one recommendation diplotype (an
+  // unphased call) give the recommendation diplotype; otherwise the first
+  // source diplotype, with an "ambiguous: ..." warning when there are
+  // several. MalformedStructureError when the report's diplotypes are not
+  // shaped as PharmCAT writes them.
   std::optional<CallerStatement> _to_caller_statement(const JsonDict& gene_report,
                                                       const std::optional<std::string>& phenotype_source) const;
+  // Appends the statements of the root's unannotated gene calls, read as
+  // gene reports of this reader, marked unannotated and without a phenotype
+  // source. MalformedStructureError when the member is not a list.
+  void _add_unannotated_calls(const JsonDict& root, std::vector<CallerStatement>& statements) const;
+  // Logs that the first of several source diplotypes of `gene` is used and
+  // returns the statement's warning naming all their `labels`.
+  static std::string _first_of_several(const std::string& gene, const std::optional<std::string>& phenotype_source,
+                                       const std::vector<std::string>& labels);
   // The non-blank "name" of "allele1" and then "allele2".
   static std::vector<std::string> _haplotype_names(const JsonDict& diplotype);
   // Text unchanged, null as nothing, any other value as its text form
@@ -64,8 +80,11 @@ class PharmcatReportJsonParser : public PharmcatPhenotypeJsonParser {
   std::string reader_source_name() const override;
 
   // {"pharmcatVersion", "dataVersion", "title", "timestamp"}, each copied
-  // from the root (null when absent). MalformedStructureError when the root
-  // is not an object.
+  // from the root (null when absent; "timestamp" from "generatedOn" when the
+  // root has no "timestamp" member), then "pharmcatCpicVersion" and
+  // "pharmcatDpwgVersion" from "cpicVersion" and "dpwgVersion" where the
+  // root holds them (not null). MalformedStructureError when the root is not
+  // an object.
   JsonDict read_versions() const;
 };
 

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
+#include "CallsetConverter/Parsers/PharmcatTsvReader.h"
 #include "CallsetConverter/Parsers/SampleTableReader.h"
 #include "CallsetConverter/Parsers/SummaryJsonReader.h"
 #include "CallsetConverter/Parsers/SummaryTsvReader.h"
@@ -35,11 +36,13 @@ std::string description(const std::exception& error) {
 
 }  // namespace
 
-std::unique_ptr<ICallReader> FormatDispatcher::get_parser(const std::string& file_path) {
+std::unique_ptr<ICallReader> FormatDispatcher::get_parser(const std::string& file_path,
+                                                          const std::optional<std::string>& sample) {
   const std::string name = to_lower(base_name(file_path));
   if (ends_with(name, ".csv")) return std::make_unique<UploadTableReader>(file_path);
   if (ends_with(name, ".tsv")) {
-    if (_is_pypgx_tsv(file_path)) return std::make_unique<SampleTableReader>(file_path);
+    if (_is_pharmcat_tsv(file_path)) return std::make_unique<PharmcatTsvReader>(file_path);
+    if (_is_pypgx_tsv(file_path)) return std::make_unique<SampleTableReader>(file_path, sample);
     return std::make_unique<SummaryTsvReader>(file_path);
   }
   if (!ends_with(name, ".json")) throw InvalidArgumentError("Unsupported file type: " + file_path);
@@ -78,6 +81,19 @@ std::unique_ptr<ICallReader> FormatDispatcher::_sniff(const std::string& file_pa
     return std::make_unique<SummaryJsonReader>(file_path);
   }
   return nullptr;
+}
+
+bool FormatDispatcher::_is_pharmcat_tsv(const std::string& file_path) {
+  try {
+    // The banner alone is cheap to read; the header is looked at only
+    // behind it.
+    if (!PharmcatTsvReader::is_banner(read_first_row(file_path, kTabSeparated))) return false;
+    const std::vector<TextRow> rows = read_delimited_file(file_path, kTabSeparated);
+    return rows.size() >= 2 && PharmcatTsvReader::is_header(rows[1]);
+  } catch (const IoError&) {
+    // The PyPGx check reads the same first row next and logs the fault.
+    return false;
+  }
 }
 
 bool FormatDispatcher::_is_pypgx_tsv(const std::string& file_path) {

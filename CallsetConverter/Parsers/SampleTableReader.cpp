@@ -1,6 +1,8 @@
 #include "CallsetConverter/Parsers/SampleTableReader.h"
 
+#include <algorithm>
 #include <set>
+#include <utility>
 
 #include "CallsetConverter/Support/DelimitedText.h"
 #include "CallsetConverter/Support/Errors.h"
@@ -48,25 +50,84 @@ std::optional<std::string> SampleTableReader::_gene_from_file_name() const {
   return gene;
 }
 
-std::vector<SampleTableReader::Row> SampleTableReader::_read_rows() const {
+std::vector<SampleTableReader::SampleRow> SampleTableReader::_read_sample_rows() const {
   const std::vector<TextRow> lines = read_delimited_file(file_path, kTabSeparated);
   if (lines.empty() || lines.front().empty()) throw InvalidArgumentError(file_path + ": the table has no header row");
-  const TextRow& header = lines.front();
-  std::vector<Row> rows;
+  TextRow header = lines.front();
+  // PyPGx's printed layout (print-data) pads the unnamed sample column's
+  // header with spaces instead of ending it with a tab: the header is one
+  // cell short and every value would sit under its neighbour's name.
+  const bool printed_layout = lines.size() > 1 && !header.front().empty() && header.front().front() == ' ' &&
+                              std::all_of(lines.begin() + 1, lines.end(), [&](const TextRow& cells) {
+                                return cells.empty() || cells.size() == header.size() + 1;
+                              });
+  if (printed_layout) {
+    header.front() = trim(header.front());
+    header.insert(header.begin(), std::string());
+  }
+  std::vector<SampleRow> rows;
   for (std::size_t i = 1; i < lines.size(); ++i) {
     const TextRow& cells = lines[i];
     if (cells.empty()) continue;
-    Row row;
+    SampleRow row{cells.front(), {}};
     for (std::size_t column = 0; column < header.size(); ++column) {
-      row[header[column]] = column < cells.size() ? std::optional<std::string>(cells[column]) : std::nullopt;
+      row.row[header[column]] = column < cells.size() ? std::optional<std::string>(cells[column]) : std::nullopt;
     }
     rows.push_back(std::move(row));
   }
   return rows;
 }
 
+std::vector<SampleTableReader::Row> SampleTableReader::_read_rows() const {
+  std::vector<Row> rows;
+  for (auto& sample_row : _read_sample_rows()) rows.push_back(std::move(sample_row.row));
+  return rows;
+}
+
+namespace {
+
+// "N sample(s): A, B, C, D, E, ..." for the distinct first cells of `rows`.
+std::string samples_held(const std::vector<SampleTableReader::SampleRow>& rows) {
+  constexpr std::size_t named = 5;
+  std::vector<std::string> samples;
+  for (const auto& row : rows) {
+    if (std::find(samples.begin(), samples.end(), row.sample) == samples.end()) samples.push_back(row.sample);
+  }
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < samples.size() && i < named; ++i) names.push_back(quoted_literal(samples[i]));
+  if (samples.size() > named) names.emplace_back("...");
+  return std::to_string(samples.size()) + " sample(s): " + join(names, ", ");
+}
+
+}  // namespace
+
+SampleTableReader::SampleTableReader(const std::optional<std::string>& file_path_, std::optional<std::string> sample_id)
+    : ICallReader(file_path_), sample(std::move(sample_id)) {}
+
+std::vector<SampleTableReader::Row> SampleTableReader::_select_rows(std::vector<SampleRow> rows) const {
+  std::vector<Row> selected;
+  if (!sample) {
+    for (auto& row : rows) selected.push_back(std::move(row.row));
+    return selected;
+  }
+  for (const auto& row : rows) {
+    if (row.sample == *sample) selected.push_back(row.row);
+  }
+  // A one-row table without a sample name says nothing about whose it is.
+  if (selected.empty() && rows.size() == 1 && trim(rows.front().sample).empty()) {
+    selected.push_back(std::move(rows.front().row));
+  }
+  if (selected.empty()) {
+    throw InvalidArgumentError(file_path + ": no row for sample " + quoted_literal(*sample) + "; the table holds " +
+                               samples_held(rows));
+  }
+  return selected;
+}
+
 std::vector<CallerStatement> SampleTableReader::parse() const {
-  const std::vector<Row> rows = _read_rows();
+  std::vector<SampleRow> sample_rows = _read_sample_rows();
+  const std::string held = samples_held(sample_rows);
+  const std::vector<Row> rows = _select_rows(std::move(sample_rows));
   const std::optional<std::string> file_gene = _gene_from_file_name();
   const std::vector<std::string> gene_columns(GENE_COLUMNS.begin(), GENE_COLUMNS.end());
   std::vector<CallerStatement> statements;
@@ -96,6 +157,18 @@ std::vector<CallerStatement> SampleTableReader::parse() const {
   if (statements.empty()) {
     throw InvalidArgumentError(file_path + ": no usable rows - a PyPGx table needs a " + GENOTYPE_COLUMN + " or " +
                                PHENOTYPE_COLUMN + " column and one data row");
+  }
+  // PyPGx writes one table per gene for a whole cohort: two calls of one
+  // gene are two patients (or one patient twice), and the merge would take
+  // whichever came first.
+  std::set<std::string> genes;
+  for (const auto& statement : statements) {
+    if (genes.insert(statement.gene).second) continue;
+    if (!sample) {
+      throw InvalidArgumentError(file_path + ": the table holds " + held + "; choose one with --sample");
+    }
+    throw InvalidArgumentError(file_path + ": sample " + quoted_literal(*sample) + " has more than one row for " +
+                               statement.gene);
   }
   return statements;
 }

@@ -32,19 +32,38 @@ class SampleTableReader : public ICallReader {
   // later column's value is kept.
   using Row = std::map<std::string, std::optional<std::string>>;
 
+  // One data row with the text of its first cell: PyPGx writes the sample
+  // name there, under an unnamed header cell.
+  struct SampleRow {
+    std::string sample;
+    Row row;
+  };
+
+  // The sample to read (--sample): only the rows whose first cell equals it
+  // exactly. Absent: every row, but never two for one gene.
+  const std::optional<std::string> sample;
+
   using ICallReader::ICallReader;
+  SampleTableReader(const std::optional<std::string>& file_path, std::optional<std::string> sample_id);
 
   // Whether `header` (a first row, cells as read) names both the Genotype
   // and the Phenotype column; cells are trimmed, names compared exactly.
   static bool is_pypgx_table(const std::vector<std::string>& header);
 
   // Statements in row order. InvalidArgumentError when the table has no
-  // header, when a row's gene cannot be told, or when no row is usable.
+  // header, when a row's gene cannot be told, or when no row is usable; and,
+  // so that no patient's call is taken for another's, when rows of several
+  // samples call one gene and no sample is chosen, or when the chosen sample
+  // has no row (a one-row table whose first cell is empty is read as it is).
   std::vector<CallerStatement> parse() const override;
   std::string reader_source_name() const override;
 
   // The data rows; InvalidArgumentError when there is no header row.
   std::vector<Row> _read_rows() const;
+  std::vector<SampleRow> _read_sample_rows() const;
+  // The rows of the chosen sample (all rows when none is chosen);
+  // InvalidArgumentError naming the sample when it has none.
+  std::vector<Row> _select_rows(std::vector<SampleRow> rows) const;
   // The gene symbol carried by the file name, if the name is one.
   std::optional<std::string> _gene_from_file_name() const;
   // The first of `columns` that the row holds a cell for, with trailing

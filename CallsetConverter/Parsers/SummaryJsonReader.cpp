@@ -82,8 +82,10 @@ std::vector<CallerStatement> SummaryJsonReader::parse() const {
 std::string SummaryJsonReader::reader_source_name() const { return source_name; }
 
 JsonDict SummaryJsonReader::read_versions() const {
-  static const JsonSelection version_members =
-      JsonSelection::member_names().keep({"pbstarphase_version"}).keep({"database_metadata"});
+  static const JsonSelection version_members = JsonSelection::member_names()
+                                                   .keep({"pbstarphase_version"})
+                                                   .keep({"pharmgoat_version"})
+                                                   .keep({"database_metadata"});
   JsonDict root = _load_json(version_members);
   if (!root.is_object()) throw MalformedStructureError(file_path + ": expected a JSON object at the root");
   JsonDict metadata = JsonDict::object();
@@ -105,7 +107,16 @@ JsonDict SummaryJsonReader::read_versions() const {
   // members already in it, and a deeply nested value would be copied
   // recursively.
   versions.get_ref<JsonDict::object_t&>().reserve(4);
-  versions["pbstarphaseVersion"] = take(root, "pbstarphase_version");
+  // pbStarPhase 0.8 (then named pharmgoat) wrote the root version under its
+  // old name; every version repeats it in the database metadata. A root
+  // member that is present, even null, is what the file says.
+  if (root.contains("pbstarphase_version")) {
+    versions["pbstarphaseVersion"] = take(root, "pbstarphase_version");
+  } else if (root.contains("pharmgoat_version")) {
+    versions["pbstarphaseVersion"] = take(root, "pharmgoat_version");
+  } else {
+    versions["pbstarphaseVersion"] = take(metadata, "pbstarphase_version");
+  }
   versions["cpicVersion"] = take(metadata, "cpic_version");
   versions["hlaVersion"] = take(metadata, "hla_version");
   versions["pharmvarVersion"] = take(metadata, "pharmvar_version");

@@ -20,6 +20,8 @@ class SummaryJsonReader : public ICallReader {
   std::string reader_source_name() const override;
 
   // {"pbstarphaseVersion", "cpicVersion", "hlaVersion", "pharmvarVersion"}.
+  // The tool version is the root "pbstarphase_version" when present (null
+  // included), else "pharmgoat_version", else the database metadata's.
   JsonDict read_versions() const;
 };
 

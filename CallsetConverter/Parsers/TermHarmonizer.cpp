@@ -212,6 +212,18 @@ std::vector<std::string> TermHarmonizer::_split(const std::string& diplotype) co
 
 std::string TermHarmonizer::_strip_suballele(const std::string& allele) const {
   if (is_blank(find_member(rules, "strip_suballele_suffix"))) return allele;
+  // A "+" combination (pbStarPhase 2.0 writes *68+*4.001) names several
+  // alleles; each loses its own suffix, so that the same call reads alike
+  // from every caller.
+  if (allele.find('+') != std::string::npos) {
+    std::vector<std::string> parts;
+    for (auto& part : split(allele, '+')) {
+      const std::string trimmed = trim(part);
+      const auto core = suballele_core(trimmed);
+      parts.push_back(core ? std::string(*core) : std::move(part));
+    }
+    return join(parts, "+");
+  }
   const std::string trimmed = trim(allele);
   if (const auto core = suballele_core(trimmed)) return std::string(*core);
   return allele;
@@ -346,8 +358,12 @@ std::optional<std::string> TermHarmonizer::_hla_star_allele(const CallerStatemen
   std::vector<std::string> pieces;
   for (const auto& piece : _split(*call.diplotype)) {
     // Only star-led alleles are cut to their fields; an allele written with
-    // its gene name in front is kept whole.
-    if (piece.front() != '*') {
+    // its gene name in front is kept whole. pbStarPhase's summary JSON writes
+    // its HLA alleles without the star (01:01:01:01), its TSV with it: both
+    // read alike.
+    const bool starless_pbstarphase =
+        call.source == HelvaraPgxConstants::CALLER_PBSTARPHASE && piece.front() >= '0' && piece.front() <= '9';
+    if (piece.front() != '*' && !starless_pbstarphase) {
       pieces.push_back(piece);
       continue;
     }

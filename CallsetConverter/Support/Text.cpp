@@ -190,6 +190,17 @@ std::string join(const std::vector<std::string>& items, std::string_view separat
   return out;
 }
 
+std::vector<std::string> split(std::string_view text, char separator) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  for (std::size_t end = text.find(separator); end != std::string_view::npos; end = text.find(separator, start)) {
+    pieces.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  pieces.emplace_back(text.substr(start));
+  return pieces;
+}
+
 std::string quoted_literal(std::string_view text) {
   const bool has_single = text.find('\'') != std::string_view::npos;
   const bool has_double = text.find('"') != std::string_view::npos;

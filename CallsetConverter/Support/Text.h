@@ -30,6 +30,9 @@ std::string to_upper(std::string_view text);
 bool starts_with(std::string_view text, std::string_view prefix);
 bool ends_with(std::string_view text, std::string_view suffix);
 std::string join(const std::vector<std::string>& items, std::string_view separator);
+// The pieces of `text` between its `separator` characters, as written:
+// empty pieces included, so join(split(t, c), c) gives t back.
+std::vector<std::string> split(std::string_view text, char separator);
 
 // The quoted literal: text between single quotes (double quotes when the
 // text holds a single quote and no double quote), with backslash escapes for

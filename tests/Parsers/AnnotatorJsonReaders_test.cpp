@@ -203,6 +203,38 @@ TEST(PharmcatVersions, CopiesTheFourRootMembers) {
             array_root + ": expected a JSON object at the root");
 }
 
+// One diplotype object: a label, its phenotypes and activity score.
+std::string diplotype(const std::string& label, const std::string& phenotype, const std::string& activity = "null") {
+  return R"({"label": ")" + label + R"(", "phenotypes": [")" + phenotype + R"("], "activityScore": )" + activity + "}";
+}
+
+// Several source diplotypes, and genes PharmCAT called without a guideline.
+TEST(PharmcatSeveralDiplotypes, RecommendationOrFirstWithAWarning) {
+  LogCapture log;
+  const auto statements = parse_text(
+      R"({"geneReports": {"DPYD": {"geneSymbol": "DPYD", "sourceDiplotypes": [)" + diplotype("c.1898delC (*3)", "n/a") +
+      ", " + diplotype("c.295_298delTCAT (*7)", "n/a") + R"(], "recommendationDiplotypes": [)" +
+      diplotype("c.1898delC (*3)/c.295_298delTCAT (*7)", "Poor Metabolizer", R"("0.0")") +
+      R"(]}, "UGT1A1": {"geneSymbol": "UGT1A1", "sourceDiplotypes": [)" + diplotype("*28/*37", "Poor Metabolizer") +
+      ", " + diplotype("*28/*80+*37", "Poor Metabolizer") + R"(], "recommendationDiplotypes": [)" +
+      diplotype("*28/*37", "Poor Metabolizer") + ", " + diplotype("*28/*80+*37", "Poor Metabolizer") + R"(]}},
+      "unannotatedGeneCalls": [{"geneSymbol": "NAT2", "phenotypeSource": "UNKNOWN", "sourceDiplotypes": [)" +
+      diplotype("*1/*5", "") + "]}, 3]}");
+  ASSERT_EQ(statements.size(), 3U);
+  EXPECT_EQ(statements[0], CallerStatement("DPYD", "c.1898delC (*3)/c.295_298delTCAT (*7)", {}, {"Poor Metabolizer"},
+                                           "pharmcat_phenotype", std::nullopt, "0.0"));
+  CallerStatement ugt1a1("UGT1A1", "*28/*37", {}, {"Poor Metabolizer"}, "pharmcat_phenotype");
+  ugt1a1.warnings = {"ambiguous: 2 possible diplotypes: *28/*37, *28/*80+*37"};
+  EXPECT_EQ(statements[1], ugt1a1);
+  CallerStatement nat2("NAT2", "*1/*5", {}, {}, "pharmcat_phenotype");
+  nat2.unannotated = true;
+  EXPECT_EQ(statements[2], nat2);
+  EXPECT_EQ(log.warnings(), Strings{"UGT1A1 has 2 source diplotypes for None; using the first"});
+  EXPECT_TRUE(message_of<MalformedStructureError>([] {
+                parse_text(R"({"genes": {}, "unannotatedGeneCalls": {"a": 1}})");
+              }).ends_with(": \"unannotatedGeneCalls\" of the root is dict, expected a list"));
+}
+
 // The example outputs of three PharmCAT releases, as PharmCAT wrote them.
 struct RealFileCase {
   const char* file;
@@ -231,7 +263,12 @@ TEST_P(PharmcatRealFiles, YieldOneStatementPerGeneReport) {
   EXPECT_EQ(statements.front().gene, "ABCG2");
   EXPECT_EQ(statements[c.first_source_count - 1].gene, "VKORC1");
   EXPECT_EQ(statements[c.first_source_count - 1].phenotype_source, cpic);
-  if (!c.gene_keyed) {
+  if (name.find("v3.0.1") != std::string::npos) {
+    // NAT2, called without a guideline annotation, comes last.
+    CallerStatement nat2("NAT2", "*1/*1", {"*1", "*1"}, {}, is_report ? "pharmcat_report" : "pharmcat_phenotype");
+    nat2.unannotated = true;
+    EXPECT_EQ(statements.back(), nat2);
+  } else if (!c.gene_keyed) {
     EXPECT_EQ(statements.back().phenotype_source, "DPWG");
   }
 
@@ -269,8 +306,8 @@ INSTANTIATE_TEST_SUITE_P(Examples, PharmcatRealFiles,
                                            RealFileCase{"pharmcat.example.report.json", 23, 23, true},
                                            RealFileCase{"pharmcat.example2.phenotype.json", 23, 23, true},
                                            RealFileCase{"pharmcat.example2.report.json", 23, 23, true},
-                                           RealFileCase{"pharmcat.example.v3.0.1.phenotype.json", 37, 21, false},
-                                           RealFileCase{"pharmcat.example.v3.0.1.report.json", 37, 21, false},
+                                           RealFileCase{"pharmcat.example.v3.0.1.phenotype.json", 38, 21, false},
+                                           RealFileCase{"pharmcat.example.v3.0.1.report.json", 38, 21, false},
                                            RealFileCase{"pharmcat.example.v2.13.0.phenotype.json", 37, 21, false},
                                            RealFileCase{"pharmcat.example.v2.13.0.report.json", 37, 21, false}));
 
@@ -285,7 +322,12 @@ TEST(PharmcatRealVersions, ReadFromTheReportFiles) {
             R"("title":"pharmcat.example","timestamp":"2025-11-14T22:36:36.135Z"})");
   EXPECT_EQ(versions("pharmcat.example.v2.13.0.report.json"),
             R"({"pharmcatVersion":"v2.12.0-23-g06d90b7e","dataVersion":null,)"
-            R"("title":"pharmcat.example","timestamp":"2024-06-10T22:43:16.994Z"})");
+            R"("title":"pharmcat.example","timestamp":"2024-06-10T22:43:16.994Z",)"
+            R"("pharmcatCpicVersion":"v1.39.0, 2024-05-23-09-04","pharmcatDpwgVersion":"2024-05-23-09-04"})");
+  EXPECT_EQ(versions("pharmcat.example.v2.1.0.report.json"),
+            R"({"pharmcatVersion":"v2.1.0","dataVersion":null,"title":"pharmcat.example",)"
+            R"("timestamp":"Nov 7, 2022, 4:19:43 PM","pharmcatCpicVersion":"v1.21.3",)"
+            R"("pharmcatDpwgVersion":"v1.21.3, 2022-11-05-00-25"})");
 }
 
 }  // namespace

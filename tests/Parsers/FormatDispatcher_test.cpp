@@ -7,6 +7,7 @@
 #include <string>
 
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
+#include "CallsetConverter/Parsers/PharmcatTsvReader.h"
 #include "CallsetConverter/Parsers/SampleTableReader.h"
 #include "CallsetConverter/Parsers/SummaryJsonReader.h"
 #include "CallsetConverter/Parsers/SummaryTsvReader.h"
@@ -28,6 +29,7 @@ std::string kind_of(const ICallReader* reader) {
   if (dynamic_cast<const PharmcatPhenotypeJsonParser*>(reader) != nullptr) return "PharmcatPhenotypeJsonParser";
   if (dynamic_cast<const SummaryJsonReader*>(reader) != nullptr) return "SummaryJsonReader";
   if (dynamic_cast<const SummaryTsvReader*>(reader) != nullptr) return "SummaryTsvReader";
+  if (dynamic_cast<const PharmcatTsvReader*>(reader) != nullptr) return "PharmcatTsvReader";
   if (dynamic_cast<const SampleTableReader*>(reader) != nullptr) return "SampleTableReader";
   if (dynamic_cast<const UploadTableReader*>(reader) != nullptr) return "UploadTableReader";
   return reader == nullptr ? "none" : "unknown";
@@ -95,6 +97,10 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{"bom_removed_from_first_cell", "CYP2D6.tsv", "\xEF\xBB\xBFGenotype\tPhenotype\n",
                      "SampleTableReader", ""},
         DispatchCase{"pbstarphase_table", "calls.tsv", "#gene\tdiplotype\nCYP2D6\t*1/*4\n", "SummaryTsvReader", ""},
+        DispatchCase{"pharmcat_tsv_any_name", "calls.tsv",
+                     "PharmCAT v3.0.0\nGene\tSource Diplotype\tPhenotype\tActivity Score\tHaplotype 1\n",
+                     "PharmcatTsvReader", ""},
+        DispatchCase{"banner_without_header", "calls.tsv", "PharmCAT v3.0.0\nCYP2D6\t*1/*4\n", "SummaryTsvReader", ""},
         DispatchCase{"empty_tsv", "calls.tsv", "", "SummaryTsvReader", ""},
         DispatchCase{"first_line_empty", "calls.tsv", "\nGenotype\tPhenotype\n", "SummaryTsvReader", ""},
         DispatchCase{"unreadable_header", "calls.tsv", kDirectory, "SummaryTsvReader", "Could not read the header of"}),

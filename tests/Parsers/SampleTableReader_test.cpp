@@ -14,6 +14,7 @@ namespace callset_converter {
 namespace {
 
 using testing::LogCapture;
+using testing::message_of;
 using testing::TempDir;
 using Statements = std::vector<CallerStatement>;
 
@@ -120,10 +121,10 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{
             "rows_in_order_crlf_and_bom",
             "CYP2D6.tsv",
-            "\xEF\xBB\xBF\tGenotype\tPhenotype\r\ns1\t*1/*1\tNormal Metabolizer\r\n\r\ns2\t*4/*5\tPoor "
-            "Metabolizer\r\ns3\t*2x2/*71\tIndeterminate",
-            {pypgx("CYP2D6", "*1/*1", {}, {"Normal Metabolizer"}), pypgx("CYP2D6", "*4/*5", {}, {"Poor Metabolizer"}),
-             pypgx("CYP2D6", "*2x2/*71", {}, {"Indeterminate"})},
+            "\xEF\xBB\xBF\tGenotype\tPhenotype\tGene\r\ns1\t*1/*1\tNormal Metabolizer\tCYP2C9\r\n\r\ns1\t*4/*5\tPoor "
+            "Metabolizer\tCYP2D6\r\ns1\t*2x2/*71\tIndeterminate\tCYP2B6",
+            {pypgx("CYP2C9", "*1/*1", {}, {"Normal Metabolizer"}), pypgx("CYP2D6", "*4/*5", {}, {"Poor Metabolizer"}),
+             pypgx("CYP2B6", "*2x2/*71", {}, {"Indeterminate"})},
             {}},
         ParseCase{
             "gene_column_per_row",
@@ -135,9 +136,13 @@ INSTANTIATE_TEST_SUITE_P(
             {}},
         ParseCase{"gene_column_wins_empty_falls_back",
                   "CYP2C19.tsv",
-                  "\tGene\tGenotype\tPhenotype\ns1\tCYP2C9\t*1/*2\tIM\ns2\t\t*1/*1\tNM\ns3\t ;\t*2/*2\tPM\n",
-                  {pypgx("CYP2C9", "*1/*2", {}, {"IM"}), pypgx("CYP2C19", "*1/*1", {}, {"NM"}),
-                   pypgx("CYP2C19", "*2/*2", {}, {"PM"})},
+                  "\tGene\tGenotype\tPhenotype\ns1\tCYP2C9\t*1/*2\tIM\ns2\t\t*1/*1\tNM\n",
+                  {pypgx("CYP2C9", "*1/*2", {}, {"IM"}), pypgx("CYP2C19", "*1/*1", {}, {"NM"})},
+                  {}},
+        ParseCase{"gene_cell_of_separators_falls_back",
+                  "CYP2C19.tsv",
+                  "\tGene\tGenotype\tPhenotype\ns3\t ;\t*2/*2\tPM\n",
+                  {pypgx("CYP2C19", "*2/*2", {}, {"PM"})},
                   {}},
         ParseCase{"lower_case_gene_column",
                   "CYP2C19.tsv",
@@ -225,22 +230,27 @@ TEST(SampleTableReaderRealData, PypgxTables) {
   const std::string root = testing::realdata_dir();
   if (root.empty()) GTEST_SKIP() << "no real caller outputs";
   const std::string folder = root + "/pypgx";
+  // Each multi-sample table is read for one sample; read without one it is
+  // refused, naming how many samples it holds.
   struct Expected {
     const char* file;
-    std::size_t rows;
-    CallerStatement first;
+    std::optional<std::string> sample;
+    const char* samples_held;  // in the error without a sample; "" for one-row tables
+    CallerStatement call;
   };
   const std::vector<Expected> tables = {
-      {"README.grch37-CYP2D6-results.head2.tsv", 1,
+      {"README.grch37-CYP2D6-results.head2.tsv", std::nullopt, "",
        pypgx("CYP2D6", "*4/*5", {"*4;*10;*74;*2", "*10;*74;*2"}, {"Poor Metabolizer"})},
-      {"docs_tutorials.grch37-CYP2D6-pipeline.print-data.tsv", 9,
-       pypgx("CYP2D6", "*1/*21", {"*21;*2", "*1"}, {"Intermediate Metabolizer"})},
-      // A documentation rendering: four spaces stand where the tab of the
-      // unnamed sample column belongs, so the header is one cell short and
-      // every value sits one column to the right of its name. The table test
-      // trims and accepts it; the exact column names then no longer line up.
-      {"docs_tutorials.cram-CYP2D6.print-data.tsv", 2,
-       pypgx("CYP2D6", std::nullopt, {"Poor Metabolizer", "*4;*10;*74;*2"}, {"*4/*5"})},
+      {"docs_tutorials.grch37-CYP2D6-pipeline.print-data.tsv", "NA07019_PyPGx", "9 sample(s)",
+       pypgx("CYP2D6", "*1/*4", {"*1", "*4;*10;*74;*2"}, {"Intermediate Metabolizer"})},
+      // Printed layout: four spaces stand where the sample column's tab
+      // belongs; the values still land under their own names.
+      {"docs_tutorials.cram-CYP2D6.print-data.tsv", "HG00436_PyPGx", "2 sample(s)",
+       pypgx("CYP2D6", "*2x2/*71", {"*71;*1", "*2"}, {"Indeterminate"})},
+      {"cohort-0.16.0/CYP2D6.tsv", "NA18484_PyPGx",
+       "70 sample(s): 'HG00589_PyPGx', 'NA07019_PyPGx', "
+       "'NA10851_PyPGx', 'NA18484_PyPGx', 'NA12006_PyPGx', ...;",
+       pypgx("CYP2D6", "*1/*17", {"*1", "*17;*2"}, {"Normal Metabolizer"})},
   };
   for (const auto& table : tables) {
     SCOPED_TRACE(table.file);
@@ -248,12 +258,35 @@ TEST(SampleTableReaderRealData, PypgxTables) {
     if (!std::filesystem::exists(source)) GTEST_SKIP() << source << " is absent";
     EXPECT_TRUE(SampleTableReader::is_pypgx_table(read_first_row(source, kTabSeparated)));
     TempDir dir;
-    const SampleTableReader reader(dir.write("CYP2D6.tsv", testing::read_file(source)));
-    const Statements statements = reader.parse();
-    ASSERT_EQ(statements.size(), table.rows);
-    EXPECT_EQ(statements.front(), table.first);
-    for (const auto& statement : statements) EXPECT_EQ(statement.gene, "CYP2D6");
+    const std::string path = dir.write("CYP2D6.tsv", testing::read_file(source));
+    EXPECT_EQ(SampleTableReader(path, table.sample).parse(), Statements{table.call});
+    if (*table.samples_held != '\0') {
+      EXPECT_NE(message_of<InvalidArgumentError>([&] {
+                  SampleTableReader(path).parse();
+                }).find(std::string(": the table holds ") + table.samples_held),
+                std::string::npos);
+    }
   }
+}
+
+// --sample against tables of one and of several samples.
+TEST(SampleTableReaderSample, ChoosesRowsOrRefusesTheTable) {
+  TempDir dir;
+  const std::string two = dir.write("CYP2D6.tsv", kHeader + "s1\t*1/*1\tNM\ns2\t*4/*4\tPM\n");
+  const std::string one = dir.write("CYP2C19.tsv", kHeader + "s1\t*1/*2\tIM\n");
+  const std::string unnamed = dir.write("CYP2C9.tsv", kHeader + "\t*1/*3\tIM\n");
+  const std::string twice = dir.write("NUDT15.tsv", kHeader + "s1\t*1/*1\tNM\ns1\t*1/*3\tIM\n");
+  EXPECT_EQ(SampleTableReader(two, "s2").parse(), Statements{pypgx("CYP2D6", "*4/*4", {}, {"PM"})});
+  EXPECT_EQ(SampleTableReader(one, "s1").parse().size(), 1U);
+  EXPECT_EQ(SampleTableReader(unnamed, "s1").parse(), Statements{pypgx("CYP2C9", "*1/*3", {}, {"IM"})});
+  const auto error = [](const std::string& path, std::optional<std::string> sample) {
+    return message_of<InvalidArgumentError>([&] { SampleTableReader(path, sample).parse(); });
+  };
+  EXPECT_EQ(error(two, std::nullopt), two + ": the table holds 2 sample(s): 's1', 's2'; choose one with --sample");
+  // A one-row table of another sample is a wrong-patient file.
+  EXPECT_EQ(error(one, "s2"), one + ": no row for sample 's2'; the table holds 1 sample(s): 's1'");
+  EXPECT_EQ(error(two, "S1"), two + ": no row for sample 'S1'; the table holds 2 sample(s): 's1', 's2'");
+  EXPECT_EQ(error(twice, "s1"), twice + ": sample 's1' has more than one row for NUDT15");
 }
 
 }  // namespace

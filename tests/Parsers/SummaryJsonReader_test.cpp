@@ -164,7 +164,17 @@ INSTANTIATE_TEST_SUITE_P(
                      R"({"pbstarphaseVersion":null,"cpicVersion":null,"hlaVersion":null,"pharmvarVersion":null})"},
         VersionsCase{"AnyKind", R"({"database_metadata": {"hla_version": [1, {"a": 2.5}], "cpic_version": null}})",
                      R"({"pbstarphaseVersion":null,"cpicVersion":null,"hlaVersion":[1,{"a":2.5}],)"
-                     R"("pharmvarVersion":null})"}),
+                     R"("pharmvarVersion":null})"},
+        // pbStarPhase 0.8 wrote the root version under the tool's former
+        // name; the metadata's copy stands in when the root has none.
+        VersionsCase{"FormerRootName",
+                     R"({"pharmgoat_version": "0.8.0", "database_metadata": {"pbstarphase_version": "x"}})",
+                     R"({"pbstarphaseVersion":"0.8.0","cpicVersion":null,"hlaVersion":null,"pharmvarVersion":null})"},
+        VersionsCase{"MetadataCopy", R"({"database_metadata": {"pbstarphase_version": "2.0.0"}})",
+                     R"({"pbstarphaseVersion":"2.0.0","cpicVersion":null,"hlaVersion":null,"pharmvarVersion":null})"},
+        VersionsCase{"RootNullStaysNull",
+                     R"({"pbstarphase_version": null, "database_metadata": {"pbstarphase_version": "2.0.0"}})",
+                     R"({"pbstarphaseVersion":null,"cpicVersion":null,"hlaVersion":null,"pharmvarVersion":null})"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SummaryJsonReader, MetadataOfTheWrongKindIsMalformed) {

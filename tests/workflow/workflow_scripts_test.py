@@ -46,6 +46,16 @@ class SampleSheetTest(TempFolder):
         self.assertEqual(samples[1].inputs, [os.path.join(self.root, "a.json"), "/abs/b.tsv"])
         self.assertIsNone(samples[1].input_dir)
 
+    def test_pypgx_sample_column_names_each_row_of_shared_tables(self):
+        lines = "sample\tPyPGx_Sample\tinputs\nS1\tNA12878_PyPGx\tCYP2D6.tsv\ta.json\nS2\t\tCYP2D6.tsv\n"
+        with self.assertRaisesRegex(samplesheet.SampleSheetError, "line 4: sample S3 lists no input"):
+            samplesheet.read_sample_sheet(self.write("samples.tsv", lines + "S3\tNA1\n"))
+        samples = samplesheet.read_sample_sheet(self.write("samples.tsv", lines))
+        self.assertEqual([(s.pypgx_sample, len(s.inputs)) for s in samples], [("NA12878_PyPGx", 2), (None, 1)])
+        command = shlex.split(samplesheet.converter_command(CONFIG, samples[0], "results/S1"))
+        self.assertEqual(command[-4:], ["--sample=NA12878_PyPGx", "--", *samples[0].inputs])
+        self.assertNotIn("--sample", " ".join(shlex.split(samplesheet.converter_command(CONFIG, samples[1], "r"))))
+
     def test_faults_name_the_sheet_and_the_line(self):
         cases = [
             ("id\tinputs\nS1\ta.json\n", 'line 1: the header must start with the column "sample", not \'id\''),

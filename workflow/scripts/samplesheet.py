@@ -7,6 +7,12 @@ the sample's caller outputs or the caller output files themselves, one per
 column. Paths are relative to the sheet's own folder. Empty cells are
 skipped, so a sheet saved with trailing tabs reads the same.
 
+When the header names its second column "pypgx_sample" (in any case), each
+line's second cell is the name of the sample's row in multi-sample PyPGx
+tables (PyPGx names rows as it was told, such as NA12878_PyPGx), passed to
+the converter with --sample; an empty cell selects nothing. The inputs then
+follow from the third column on.
+
 Errors name the sheet and the line, so that a lab can fix the sheet before
 any sample is converted.
 """
@@ -19,6 +25,10 @@ import shlex
 # leading "." (which would hide the folder and could name "." or "..").
 SAMPLE_ID = re.compile(r"[A-Za-z0-9_-][A-Za-z0-9._-]*")
 
+# The optional second header column naming each sample's row in cohort-wide
+# PyPGx tables.
+PYPGX_SAMPLE_COLUMN = "pypgx_sample"
+
 
 class SampleSheetError(ValueError):
     """The sample sheet cannot be used; the message names the sheet and the line."""
@@ -27,11 +37,13 @@ class SampleSheetError(ValueError):
 class Sample:
     """One sample: its id and what the converter reads for it."""
 
-    def __init__(self, sample_id, inputs):
+    def __init__(self, sample_id, inputs, pypgx_sample=None):
         self.id = sample_id
         # Paths as the sheet gives them, made relative to the working
         # directory by way of the sheet's folder.
         self.inputs = inputs
+        # The sample's row name in multi-sample PyPGx tables, or None.
+        self.pypgx_sample = pypgx_sample
 
     @property
     def input_dir(self):
@@ -57,6 +69,7 @@ def read_sample_sheet(path):
     samples = []
     first_line_of = {}
     header_seen = False
+    has_pypgx_column = False
     for number, line in enumerate(text.split("\n"), start=1):
         line = line.rstrip("\r")
         if not line.strip() or line.startswith("#"):
@@ -67,7 +80,12 @@ def read_sample_sheet(path):
             if cells[0].lower() != "sample":
                 raise SampleSheetError(f'{where}: the header must start with the column "sample", not {cells[0]!r}')
             header_seen = True
+            has_pypgx_column = len(cells) > 1 and cells[1].lower() == PYPGX_SAMPLE_COLUMN
             continue
+        pypgx_sample = None
+        if has_pypgx_column:
+            pypgx_sample = (cells[1] if len(cells) > 1 else "") or None
+            cells = cells[:1] + cells[2:]
         sample_id, inputs = cells[0], [cell for cell in cells[1:] if cell]
         if not SAMPLE_ID.fullmatch(sample_id):
             raise SampleSheetError(
@@ -77,7 +95,8 @@ def read_sample_sheet(path):
         if not inputs:
             raise SampleSheetError(f"{where}: sample {sample_id} lists no input file or directory")
         first_line_of[sample_id] = number
-        samples.append(Sample(sample_id, [os.path.normpath(os.path.join(folder, entry)) for entry in inputs]))
+        samples.append(Sample(sample_id, [os.path.normpath(os.path.join(folder, entry)) for entry in inputs],
+                              pypgx_sample))
 
     if not header_seen:
         raise SampleSheetError(f'{path}: no header line; the first line must start with the column "sample"')
@@ -108,6 +127,9 @@ def converter_command(config, sample, output_dir):
     if config["mappings_dir"]:
         command += ["env", "CALLSET_CONVERTER_MAPPINGS_DIR=" + os.path.abspath(config["mappings_dir"])]
     command += [config["converter"], *converter_options(config), "--output-dir", output_dir]
+    if sample.pypgx_sample is not None:
+        # One argument, so that a name starting with "-" stays a value.
+        command.append("--sample=" + sample.pypgx_sample)
     if sample.input_dir is not None:
         command += ["--input-dir", sample.input_dir]
     else:
