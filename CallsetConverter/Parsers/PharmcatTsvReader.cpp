@@ -4,6 +4,7 @@
 #include <array>
 #include <map>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
@@ -52,8 +53,8 @@ class Columns {
 // without, and so does the statement.
 std::string without_gene_prefix(const std::string& haplotype, const std::string& gene) {
   if (!starts_with(haplotype, gene) || haplotype.size() == gene.size()) return haplotype;
-  const std::string rest = haplotype.substr(gene.size());
-  if (rest.front() == '*') return rest;
+  const std::string_view rest = std::string_view(haplotype).substr(gene.size());
+  if (rest.front() == '*') return std::string(rest);
   if (rest.front() == ' ') return trim(rest);
   return haplotype;
 }
