@@ -42,6 +42,8 @@ constexpr OptionEntry OPTIONS[] = {
     {"--phenotype-source", Takes::OneValue, "PHENOTYPE_SOURCE",
      "preferred PharmCAT phenotype source (CPIC or DPWG). Falls back to the other source for genes the chosen one "
      "does not give a usable phenotype for. Defaults to CPIC."},
+    {"--fhir", Takes::Nothing, nullptr,
+     "also write the result as a FHIR R4 Genomics Reporting Bundle (<output name>.fhir.json)"},
     {"--log-level", Takes::OneValue, "LOG_LEVEL", nullptr},
     {"--version", Takes::Version, nullptr, "show program's version number and exit"},
 };
@@ -221,6 +223,7 @@ CommandLineOptions parse_command_line(const std::vector<std::string>& arguments)
       if (name == "--gzip") options.request[C::GZIP_OUTPUT] = true;
       if (name == "--no-provenance") options.request[C::WRITE_PROVENANCE] = false;
       if (name == "--no-recover") options.request[C::RECOVER_DROPPED_GENES] = false;
+      if (name == "--fhir") options.request[C::FHIR] = true;
       continue;
     }
     if (option.takes == Takes::Values) {

@@ -27,7 +27,8 @@ class UsageError : public std::runtime_error {
 struct CommandLineOptions {
   enum class Action { Run, Help, Version };
   Action action = Action::Run;
-  // Always the nine request members, in request order.
+  // Always the nine request members, in request order, and "fhir" (true)
+  // after them when --fhir is given.
   JsonDict request;
   // The --log-level value as given.
   std::string log_level = "INFO";
