@@ -379,9 +379,7 @@ std::string CallsetConverter::provenance_path(const std::string& out_path) {
   return output_stem(out_path) + C::PROVENANCE_SUFFIX;
 }
 
-std::string CallsetConverter::fhir_path(const std::string& out_path) {
-  return output_stem(out_path) + C::FHIR_SUFFIX;
-}
+std::string CallsetConverter::fhir_path(const std::string& out_path) { return output_stem(out_path) + C::FHIR_SUFFIX; }
 
 JsonDict CallsetConverter::_provenance_document(const std::vector<ReportRecord>& results) const {
   JsonDict passthrough = JsonDict::array();

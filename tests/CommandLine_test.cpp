@@ -74,7 +74,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"--", "--gzip", "-x.json"}, R"({"input_files": ["--gzip", "-x.json"]})"},
         ParseCase{{"--input-dir=", "-", "--output-json", "a", "--output-json=b=c"},
                   R"({"input_dir": "", "input_files": ["-"], "output_json": "b=c"})"},
-        ParseCase{{"--phenotype-source="}, R"({"phenotype_source": ""})"}));
+        ParseCase{{"--phenotype-source="}, R"({"phenotype_source": ""})"},
+        // Only --fhir adds a member after the nine.
+        ParseCase{{"--fh", "a.json"}, R"({"input_files": ["a.json"], "fhir": true})"}));
 
 struct UsageCase {
   std::vector<std::string> arguments;

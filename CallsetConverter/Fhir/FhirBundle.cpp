@@ -263,7 +263,8 @@ JsonDict FhirBundleBuilder::build() const {
       implication_value["coding"] = JsonDict::array({*answer});
     }
     implication_value["text"] = *record.activity;
-    const JsonDict implication_code = concept_of(coding(TBD_CODES, "therapeutic-implication", "Therapeutic Implication"));
+    const JsonDict implication_code =
+        concept_of(coding(TBD_CODES, "therapeutic-implication", "Therapeutic Implication"));
     const std::string implication_id = id_for("therapeutic-implication\n" + record.gene);
     JsonDict implication = resource_header("Observation", implication_id, "therapeutic-implication");
     implication["status"] = "final";

@@ -168,11 +168,12 @@ TEST_P(BuilderCodingTest, CodesOnlyWhatTheCodeSystemNames) {
 INSTANTIATE_TEST_SUITE_P(
     Genes, BuilderCodingTest,
     ::testing::Values(
-        CodingCase{"CYP2D6", "*1/*4", "intermediate METABOLIZER",
-                   R"({"coding": [{"system": "http://www.pharmvar.org", "code": "CYP2D6", "display": "CYP2D6 *1/*4"}], )"
-                   R"("text": "CYP2D6 *1/*4"})",
-                   R"({"coding": [{"system": "http://loinc.org", "code": "LA10317-8", "display": )"
-                   R"("Intermediate metabolizer"}], "text": "intermediate METABOLIZER"})"},
+        CodingCase{
+            "CYP2D6", "*1/*4", "intermediate METABOLIZER",
+            R"({"coding": [{"system": "http://www.pharmvar.org", "code": "CYP2D6", "display": "CYP2D6 *1/*4"}], )"
+            R"("text": "CYP2D6 *1/*4"})",
+            R"({"coding": [{"system": "http://loinc.org", "code": "LA10317-8", "display": )"
+            R"("Intermediate metabolizer"}], "text": "intermediate METABOLIZER"})"},
         // A caller's own allele names are not PharmVar's; unlisted terms stay text.
         CodingCase{"DPYD", "Reference/c.1905+1G>A", "Likely Poor Metabolizer",
                    R"({"text": "DPYD Reference/c.1905+1G>A"})", R"({"text": "Likely Poor Metabolizer"})"},
@@ -181,8 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
                    R"("display": "HLA-B *57:01/*58:01"}], "text": "HLA-B *57:01/*58:01"})",
                    R"({"text": "*57:01 positive"})"},
         CodingCase{"HLA-B", "*57:01", nullptr, R"({"text": "HLA-B *57:01"})", ""},
-        CodingCase{"G6PD", "B/B", "Poor Function",
-                   R"({"text": "G6PD B/B"})",
+        CodingCase{"G6PD", "B/B", "Poor Function", R"({"text": "G6PD B/B"})",
                    R"({"coding": [{"system": "http://loinc.org", "code": "LA25394-0", "display": "Poor function"}], )"
                    R"("text": "Poor Function"})"},
         // No genotype: no Observation at all, the activity neither.
@@ -214,8 +214,8 @@ TEST(FhirBundleBuilder, NamesWhatItCannotCode) {
                                       "HGNC id"}));
   std::vector<std::string> sources;
   for (const auto& entity : bundle["entry"][4]["resource"]["entity"]) sources.push_back(entity["what"]["display"]);
-  EXPECT_EQ(sources, (std::vector<std::string>{"in/a.json", "gene_rules r1", "gene_table null",
-                                               "pharmcatVersion v3.1.0"}));
+  EXPECT_EQ(sources,
+            (std::vector<std::string>{"in/a.json", "gene_rules r1", "gene_table null", "pharmcatVersion v3.1.0"}));
   EXPECT_EQ(bundle["entry"][4]["resource"]["agent"][0]["who"]["display"], "callset-converter 1.2.3");
 
   // Same content, same ids; other content, other ids.
