@@ -151,7 +151,7 @@ std::string fhir_instant(std::chrono::system_clock::time_point time) {
   gmtime_r(&seconds, &utc);
   std::array<char, 32> text{};
   const std::size_t length = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return std::string(text.data(), length);
+  return {text.data(), length};
 }
 
 std::string content_uuid(std::string_view name) {

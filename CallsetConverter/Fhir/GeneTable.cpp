@@ -19,8 +19,10 @@ GeneTable::GeneTable(const JsonDict& table, const std::string& origin) : version
     const JsonDict* pharmvar = entry.is_object() ? find_member(entry, "pharmvar") : nullptr;
     if (hgnc == nullptr || !hgnc->is_string() || !std::regex_match(hgnc->get<std::string>(), hgnc_id) ||
         pharmvar == nullptr || !pharmvar->is_boolean()) {
-      throw InvalidArgumentError(origin + ": gene " + gene +
-                                 " needs \"hgnc\" (text such as \"HGNC:2625\") and \"pharmvar\" (true or false)");
+      std::string message = origin;
+      message += ": gene " + gene;
+      message += R"( needs "hgnc" (text such as "HGNC:2625") and "pharmvar" (true or false))";
+      throw InvalidArgumentError(message);
     }
     genes.emplace(gene, GeneCodes{hgnc->get<std::string>(), pharmvar->get<bool>()});
   }
