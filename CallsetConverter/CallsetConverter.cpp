@@ -3,13 +3,16 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <system_error>
 #include <utility>
 
+#include "CallsetConverter/Fhir/FhirBundle.h"
 #include "CallsetConverter/GeneMerge.h"
+#include "CallsetConverter/Mappings.h"
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
 #include "CallsetConverter/Parsers/FormatDispatcher.h"
 #include "CallsetConverter/Parsers/PharmcatTsvReader.h"
@@ -126,6 +129,15 @@ std::string gzip_compress(const std::string& text, const std::string& path) {
   return out;
 }
 
+// The result path with one ".gz" and then one ".json" ending removed: the
+// stem the sidecar and the FHIR Bundle are named after.
+std::string output_stem(const std::string& out_path) {
+  std::string base = out_path;
+  if (ends_with(base, ".gz")) base.resize(base.size() - 3);
+  if (ends_with(base, ".json")) base.resize(base.size() - 5);
+  return base;
+}
+
 void create_output_dir(const std::string& directory) {
   // An empty directory means the working directory, which exists.
   if (directory.empty()) return;
@@ -159,6 +171,10 @@ CallsetConverter::CallsetConverter(const JsonDict& request, int /*tag*/)
       }()),
       phenotype_source(_resolve_phenotype_source(phenotype_source_member(request))),
       sample(sample_member(request)),
+      fhir(flag_member(request, C::FHIR, false)),
+      gene_table(fhir ? std::optional<GeneTable>(std::in_place, load_mapping(C::MAPPING_GENE_TABLE),
+                                                 mapping_origin(C::MAPPING_GENE_TABLE))
+                      : std::nullopt),
       provenance(JsonDict::object()) {}
 
 std::optional<JsonDict> CallsetConverter::run(bool return_list) {
@@ -166,6 +182,11 @@ std::optional<JsonDict> CallsetConverter::run(bool return_list) {
   JsonDict payload = JsonDict::array();
   for (const auto& record : results) payload.push_back(record.to_result());
   if (return_list) return payload;
+
+  // The Bundle is built before anything is written, so that a failure to
+  // build it leaves no result behind without its Bundle.
+  std::optional<JsonDict> bundle;
+  if (fhir) bundle = _fhir_bundle(results, fhir_instant(std::chrono::system_clock::now()));
 
   create_output_dir(output_dir);
   std::string out_path = join_path(output_dir, output_json);
@@ -177,6 +198,11 @@ std::optional<JsonDict> CallsetConverter::run(bool return_list) {
   }
   log_info("Wrote %d gene results to %s", payload.size(), out_path);
   if (write_provenance) _write_provenance(results, out_path);
+  if (bundle) {
+    const std::string path = fhir_path(out_path);
+    write_file_atomically(path, to_json_text(*bundle, JsonStyle::Indented));
+    log_info("Wrote FHIR bundle to %s", path);
+  }
   return std::nullopt;
 }
 
@@ -186,6 +212,7 @@ std::vector<ReportRecord> CallsetConverter::parse_files() {
     throw InvalidArgumentError(
         "No input files found. Provide input_files or an input_dir containing .json/.csv PGx output.");
   }
+  files_read = files;
   std::vector<CallerStatement> calls;
   for (const auto& path : files) {
     const std::unique_ptr<ICallReader> reader = FormatDispatcher::get_parser(path, sample);
@@ -238,7 +265,9 @@ std::vector<std::string> CallsetConverter::_resolve_input_files() const {
     const std::string lowered = to_lower(name);
     const bool suffix_ok = std::any_of(INPUT_SUFFIXES.begin(), INPUT_SUFFIXES.end(),
                                        [&](const char* suffix) { return ends_with(lowered, suffix); });
-    if (!suffix_ok) continue;
+    // A FHIR Bundle is never a caller's output; read back it would fail
+    // the run or, worse, be taken for an uploaded table.
+    if (!suffix_ok || ends_with(lowered, C::FHIR_SUFFIX)) continue;
     const std::string joined = join_path(input_dir, name);
     if (!is_regular_file(joined)) continue;
     if (is_own_output(joined)) {
@@ -323,15 +352,12 @@ void CallsetConverter::_collect_versions(const ICallReader& reader) {
 }
 
 std::string CallsetConverter::provenance_path(const std::string& out_path) {
-  std::string base = out_path;
-  if (ends_with(base, ".gz")) base.resize(base.size() - 3);
-  if (ends_with(base, ".json")) base.resize(base.size() - 5);
-  return base + C::PROVENANCE_SUFFIX;
+  return output_stem(out_path) + C::PROVENANCE_SUFFIX;
 }
 
-void CallsetConverter::_write_provenance(const std::vector<ReportRecord>& results, const std::string& out_path) const {
-  const std::string path = provenance_path(out_path);
+std::string CallsetConverter::fhir_path(const std::string& out_path) { return output_stem(out_path) + C::FHIR_SUFFIX; }
 
+JsonDict CallsetConverter::_provenance_document(const std::vector<ReportRecord>& results) const {
   JsonDict passthrough = JsonDict::array();
   const JsonDict* configured = find_member(normalizer.rules, "passthrough_sources");
   if (!is_blank(configured)) {
@@ -352,14 +378,31 @@ void CallsetConverter::_write_provenance(const std::vector<ReportRecord>& result
   if (sample) document[C::SAMPLE] = *sample;
   document["phenotypeSourcePreference"] = _source_preference();
   document["mappingVersions"] = normalizer.mapping_versions();
+  if (gene_table) document["mappingVersions"][C::MAPPING_GENE_TABLE] = gene_table->version;
   document["passthroughSources"] = std::move(passthrough);
   document["callers"] = provenance.is_object() ? provenance : JsonDict::object();
   // A std::set iterates in unsigned-byte order: code-point order.
   document["unmappedTerms"] = JsonDict(normalizer.unmapped_terms);
   document["genes"] = std::move(genes);
+  return document;
+}
 
-  write_file_atomically(path, to_json_text(document, JsonStyle::Indented));
+void CallsetConverter::_write_provenance(const std::vector<ReportRecord>& results, const std::string& out_path) const {
+  const std::string path = provenance_path(out_path);
+  write_file_atomically(path, to_json_text(_provenance_document(results), JsonStyle::Indented));
   log_info("Wrote provenance to %s", path);
+}
+
+JsonDict CallsetConverter::_fhir_bundle(const std::vector<ReportRecord>& results, const std::string& run_time) const {
+  FhirBundleBuilder builder;
+  builder.records = results;
+  builder.sidecar = _provenance_document(results);
+  builder.input_paths = files_read;
+  builder.run_time = run_time;
+  builder.program_version = package_version();
+  builder.sample = sample;
+  builder.gene_table = gene_table ? &*gene_table : nullptr;
+  return builder.build();
 }
 
 }  // namespace callset_converter

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "CallsetConverter/Fhir/GeneTable.h"
 #include "CallsetConverter/HelvaraPgxConstants.h"
 #include "CallsetConverter/Models/CallerStatement.h"
 #include "CallsetConverter/Models/JsonDict.h"
@@ -46,6 +47,12 @@ class CallsetConverter {
   // The sample to read from multi-sample tables (PyPGx cohort tables);
   // recorded in the sidecar.
   std::optional<std::string> sample;
+  // Whether a run also writes the FHIR Bundle; the gene table is loaded
+  // only then.
+  bool fhir;
+  std::optional<GeneTable> gene_table;
+  // The input files the last parse_files read, in reading order.
+  std::vector<std::string> files_read;
   // The callers' version information gathered while reading; kept across
   // runs, later values replacing earlier ones under the same key.
   JsonDict provenance;
@@ -58,9 +65,9 @@ class CallsetConverter {
   explicit CallsetConverter(const std::optional<JsonDict>& json_request = std::nullopt);
 
   // Reads and merges every input. With `return_list` the result array is
-  // returned and nothing is written; otherwise the result file and (when
-  // `write_provenance` is set) the sidecar are written and nothing is
-  // returned.
+  // returned and nothing is written; otherwise the result file, (when
+  // `write_provenance` is set) the sidecar and (when `fhir` is set) the FHIR
+  // Bundle are written and nothing is returned.
   std::optional<JsonDict> run(bool return_list = false);
 
   // One report record per gene, in ascending gene-name order.
@@ -90,12 +97,23 @@ class CallsetConverter {
   // report into `provenance`; a failure to read them is logged and skipped.
   void _collect_versions(const ICallReader& reader);
 
+  // The sidecar document of a run with these records.
+  JsonDict _provenance_document(const std::vector<ReportRecord>& results) const;
+
   // Writes the sidecar next to the result file `out_path`.
   void _write_provenance(const std::vector<ReportRecord>& results, const std::string& out_path) const;
+
+  // The FHIR Bundle of a run with these records (see FhirBundleBuilder),
+  // issued at `run_time` (a FHIR instant). Needs the gene table (`fhir` set).
+  JsonDict _fhir_bundle(const std::vector<ReportRecord>& results, const std::string& run_time) const;
 
   // The sidecar path for the result file `out_path`: one ".gz" and then one
   // ".json" ending removed, then the provenance suffix appended.
   static std::string provenance_path(const std::string& out_path);
+
+  // The FHIR Bundle path for the result file `out_path`: named like the
+  // sidecar, with the FHIR suffix.
+  static std::string fhir_path(const std::string& out_path);
 
  private:
   // Reads the members from a request already checked to be an object.

@@ -44,6 +44,8 @@ constexpr OptionEntry OPTIONS[] = {
      "does not give a usable phenotype for. Defaults to CPIC."},
     {"--sample", Takes::OneValue, "SAMPLE",
      "the sample to read from tables that hold several (PyPGx cohort tables): only its rows are read"},
+    {"--fhir", Takes::Nothing, nullptr,
+     "also write the result as a FHIR R4 Genomics Reporting Bundle (<output name>.fhir.json)"},
     {"--log-level", Takes::OneValue, "LOG_LEVEL", nullptr},
     {"--version", Takes::Version, nullptr, "show program's version number and exit"},
 };
@@ -223,6 +225,7 @@ CommandLineOptions parse_command_line(const std::vector<std::string>& arguments)
       if (name == "--gzip") options.request[C::GZIP_OUTPUT] = true;
       if (name == "--no-provenance") options.request[C::WRITE_PROVENANCE] = false;
       if (name == "--no-recover") options.request[C::RECOVER_DROPPED_GENES] = false;
+      if (name == "--fhir") options.request[C::FHIR] = true;
       continue;
     }
     if (option.takes == Takes::Values) {

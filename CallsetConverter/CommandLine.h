@@ -28,7 +28,7 @@ struct CommandLineOptions {
   enum class Action { Run, Help, Version };
   Action action = Action::Run;
   // Always the nine request members, in request order, then "sample" when
-  // --sample is given.
+  // --sample is given and "fhir" (true) when --fhir is given.
   JsonDict request;
   // The --log-level value as given.
   std::string log_level = "INFO";

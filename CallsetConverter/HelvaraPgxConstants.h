@@ -25,6 +25,7 @@ inline constexpr const char* RECOVER_DROPPED_GENES = "recover_dropped_genes";
 inline constexpr const char* GENE_FILTER = "gene_filter";
 inline constexpr const char* PHENOTYPE_SOURCE = "phenotype_source";
 inline constexpr const char* SAMPLE = "sample";
+inline constexpr const char* FHIR = "fhir";
 
 // Member names of the result object: a hard contract with the consumer.
 inline constexpr const char* ID = "Id";
@@ -41,9 +42,12 @@ inline constexpr const char* WARNINGS = "warnings";
 inline constexpr const char* MAPPING_GENE_RULES = "gene_rules";
 inline constexpr const char* MAPPING_PHENOTYPE_TERMS = "phenotype_terms";
 inline constexpr const char* MAPPING_GENOTYPE_TERMS = "genotype_terms";
+// Read only for the FHIR export.
+inline constexpr const char* MAPPING_GENE_TABLE = "gene_table";
 
 // Default file names.
 inline constexpr const char* DEFAULT_OUTPUT_JSON = "helvara_pgx.json";
 inline constexpr const char* PROVENANCE_SUFFIX = ".provenance.json";
+inline constexpr const char* FHIR_SUFFIX = ".fhir.json";
 
 }  // namespace callset_converter::HelvaraPgxConstants

@@ -41,13 +41,15 @@ std::optional<std::string> mappings_dir() {
   return std::nullopt;
 }
 
-JsonDict load_mapping(const std::string& identifier) {
+std::string mapping_origin(const std::string& identifier) {
   const std::string file_name = identifier + ".json";
-  if (const auto directory = mappings_dir()) {
-    const std::string path = join_path(*directory, file_name);
-    return require_object(load_json_file(path), path);
-  }
-  const std::string origin = "<embedded>/" + file_name;
+  if (const auto directory = mappings_dir()) return join_path(*directory, file_name);
+  return "<embedded>/" + file_name;
+}
+
+JsonDict load_mapping(const std::string& identifier) {
+  const std::string origin = mapping_origin(identifier);
+  if (mappings_dir()) return require_object(load_json_file(origin), origin);
   const auto& tables = embedded::tables();
   const auto found = tables.find(identifier);
   if (found == tables.end()) throw FileNotFoundError("File not found: " + origin);

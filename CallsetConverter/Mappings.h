@@ -22,6 +22,11 @@ void set_mappings_dir(std::optional<std::string> directory);
 // The override directory in effect, if any.
 std::optional<std::string> mappings_dir();
 
+// Where the table for `identifier` is read from: its path in the override
+// directory, else "<embedded>/<identifier>.json". Used to name the table in
+// errors.
+std::string mapping_origin(const std::string& identifier);
+
 // The whole table for `identifier`. Errors: FileNotFoundError "File not
 // found: <path>" for a missing table; InvalidArgumentError "<path> is not
 // valid JSON: ..." for malformed JSON; InvalidArgumentError naming the path

@@ -2,7 +2,9 @@
 # (lib/callset-converter/, found by the program through its run path, never
 # in the system's library folder), the public headers, a CMake package
 # giving the namespaced targets CallsetConverter::<module>, and the default
-# mapping tables under share/callset-converter/mappings/.
+# mapping tables under share/callset-converter/mappings/ and the JSON Schemas
+# of the result, the sidecar and the request under
+# share/callset-converter/schemas/.
 include(CMakePackageConfigHelpers)
 
 get_property(callset_modules GLOBAL PROPERTY CALLSET_MODULES)
@@ -18,6 +20,9 @@ install(DIRECTORY "${PROJECT_SOURCE_DIR}/CallsetConverter/"
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/mappings/"
   DESTINATION ${CMAKE_INSTALL_DATADIR}/callset-converter/mappings
   FILES_MATCHING PATTERN "*.json" PATTERN "*.md")
+install(DIRECTORY "${PROJECT_SOURCE_DIR}/schemas/"
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/callset-converter/schemas
+  FILES_MATCHING PATTERN "*.schema.json")
 
 set(CALLSET_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/CallsetConverter)
 install(EXPORT CallsetConverterTargets

@@ -75,8 +75,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"--input-dir=", "-", "--output-json", "a", "--output-json=b=c"},
                   R"({"input_dir": "", "input_files": ["-"], "output_json": "b=c"})"},
         ParseCase{{"--phenotype-source="}, R"({"phenotype_source": ""})"},
-        // The sample follows the nine only when given.
-        ParseCase{{"--sam", "NA12878_PyPGx", "a.tsv"}, R"({"input_files": ["a.tsv"], "sample": "NA12878_PyPGx"})"}));
+        // The sample and --fhir follow the nine only when given.
+        ParseCase{{"--sam", "NA12878_PyPGx", "a.tsv"}, R"({"input_files": ["a.tsv"], "sample": "NA12878_PyPGx"})"},
+        ParseCase{{"--fh", "a.json"}, R"({"input_files": ["a.json"], "fhir": true})"}));
 
 struct UsageCase {
   std::vector<std::string> arguments;

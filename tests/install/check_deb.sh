@@ -11,8 +11,12 @@ trap 'rm -rf "$work"' EXIT
 deb=$(ls "$work"/package/*.deb)
 dpkg-deb --field "$deb" Depends | grep -q zlib1g
 dpkg-deb -x "$deb" "$work/root"
-"$work/root/usr/bin/callset-converter" --input-dir "$source_dir/examples" \
+for schema in result provenance request; do
+  test -f "$work/root/usr/share/callset-converter/schemas/$schema.schema.json"
+done
+"$work/root/usr/bin/callset-converter" --fhir --input-dir "$source_dir/examples" \
   --output-dir "$work/out" 2>/dev/null
 grep -q '"Id": "CYP2D6"' "$work/out/helvara_pgx.json"
 test -f "$work/out/helvara_pgx.provenance.json"
+grep -q '"resourceType": "Bundle"' "$work/out/helvara_pgx.fhir.json"
 echo "debian package: ok"

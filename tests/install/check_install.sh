@@ -12,6 +12,9 @@ trap 'rm -rf "$work"' EXIT
 cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
 test -x "$work/prefix/bin/callset-converter"
 test -f "$work/prefix/share/callset-converter/mappings/gene_rules.json"
+for schema in result provenance request; do
+  test -f "$work/prefix/share/callset-converter/schemas/$schema.schema.json"
+done
 ls "$work/prefix"/lib*/callset-converter/libCallsetConverter.so >/dev/null
 if ls "$work/prefix"/lib*/lib*.so >/dev/null 2>&1; then
   echo "libraries installed into the generic library folder" >&2
