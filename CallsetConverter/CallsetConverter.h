@@ -56,15 +56,19 @@ class CallsetConverter {
 
   // Reads and merges every input. With `return_list` the result array is
   // returned and nothing is written; otherwise the result file and (when
-  // `write_provenance` is set) the sidecar are written and nothing is
-  // returned.
+  // `write_provenance` is set) the sidecar are written together, or neither,
+  // and nothing is returned. A result or sidecar path that is an input file
+  // raises InvalidArgumentError before anything is read.
   std::optional<JsonDict> run(bool return_list = false);
 
   // One report record per gene, in ascending gene-name order.
   std::vector<ReportRecord> parse_files();
+  // The same for the input files already resolved.
+  std::vector<ReportRecord> parse_files(const std::vector<std::string>& files);
 
   // The listed files (as given, else under input_dir); when none of them is
-  // usable, the .json/.csv/.tsv regular files directly inside input_dir.
+  // usable, the .json/.csv/.tsv regular files directly inside input_dir but
+  // the converter's own sidecars and earlier result.
   std::vector<std::string> _resolve_input_files() const;
 
   // Filters, groups, ranks and normalises the statements of a run.
@@ -82,8 +86,13 @@ class CallsetConverter {
   // report into `provenance`; a failure to read them is logged and skipped.
   void _collect_versions(const ICallReader& reader);
 
-  // Writes the sidecar next to the result file `out_path`.
-  void _write_provenance(const std::vector<ReportRecord>& results, const std::string& out_path) const;
+  // The sidecar object for the run's records and the SHA-256 (hex) of the
+  // result file's bytes as written.
+  JsonDict _provenance_document(const std::vector<ReportRecord>& results, const std::string& result_sha256) const;
+
+  // Where the result file goes: output_json under output_dir, with ".gz"
+  // appended when gzipped and not already there.
+  std::string _result_path() const;
 
   // The sidecar path for the result file `out_path`: one ".gz" and then one
   // ".json" ending removed, then the provenance suffix appended.

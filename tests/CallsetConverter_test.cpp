@@ -15,6 +15,7 @@
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
 #include "CallsetConverter/Parsers/SummaryJsonReader.h"
 #include "CallsetConverter/Parsers/SummaryTsvReader.h"
+#include "CallsetConverter/Support/Digest.h"
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Json.h"
 #include "CallsetConverter/Support/Version.h"
@@ -452,7 +453,7 @@ TEST_F(ConverterTest, AnEmptyResultIsStillWrittenWithItsSidecar) {
 
 // ---- Sidecar ----
 
-TEST_F(ConverterTest, SidecarHoldsTheSevenMembersInOrder) {
+TEST_F(ConverterTest, SidecarHoldsTheEightMembersInOrder) {
   work.write("s.pharmcat.report.json", R"({"pharmcatVersion": "3.1.0", "dataVersion": "2025-01", "title": "t",
       "timestamp": "ts", "genes": {"CPIC": {"CYP2C19": {"geneSymbol": "CYP2C19", "sourceDiplotypes": [
         {"label": "*1/*2", "allele1": {"name": "*1"}, "allele2": {"name": "*2"}, "phenotypes": ["Odd Term"]}]}}}})");
@@ -465,9 +466,11 @@ TEST_F(ConverterTest, SidecarHoldsTheSevenMembersInOrder) {
   const JsonDict sidecar = JsonDict::parse(read_file(work.file("out/helvara_pgx.provenance.json")));
   std::vector<std::string> keys;
   for (const auto& [key, value] : sidecar.items()) keys.push_back(key);
-  EXPECT_EQ(keys, (std::vector<std::string>{"parserVersion", "phenotypeSourcePreference", "mappingVersions",
-                                            "passthroughSources", "callers", "unmappedTerms", "genes"}));
+  EXPECT_EQ(keys,
+            (std::vector<std::string>{"parserVersion", "resultSha256", "phenotypeSourcePreference", "mappingVersions",
+                                      "passthroughSources", "callers", "unmappedTerms", "genes"}));
   EXPECT_EQ(sidecar["parserVersion"], package_version());
+  EXPECT_EQ(sidecar["resultSha256"], sha256_hex(read_file(work.file("out/helvara_pgx.json"))));
   EXPECT_EQ(sidecar["phenotypeSourcePreference"], JsonDict({"CPIC", "DPWG"}));
   EXPECT_EQ(sidecar["mappingVersions"].dump(),
             R"({"gene_rules":"rules-7","phenotype_terms":"terms-3","genotype_terms":null})");
@@ -558,19 +561,19 @@ TEST_F(ConverterTest, FailedWritesLeaveNoFileBehind) {
     EXPECT_EQ(read_file(work.file("taken")), "not a directory");
   }
   {
-    // Only output_dir is created, not a sub-directory named in output_json.
+    // Only output_dir is created, not a sub-directory named in output_json;
+    // the failed run removes the directories it created.
     JsonDict r = request({"calls.csv"});
+    r["output_dir"] = work.file("out/deeper");
     r["output_json"] = "sub/out.json";
     EXPECT_THROW(CallsetConverter(r).run(), IoError);
-    EXPECT_EQ(names_in(work.path() / "out"), std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(work.path() / "out"));
   }
   {
-    // The sidecar cannot be written: the complete result stays, nothing else.
+    // The sidecar cannot be written: neither is, nor any temporary file.
     fs::create_directories(work.path() / "out" / "helvara_pgx.provenance.json");
     EXPECT_THROW(CallsetConverter(request({"calls.csv"})).run(), IoError);
-    EXPECT_EQ(read_file(work.file("out/helvara_pgx.json")), CALLS_INDENTED);
-    EXPECT_EQ(names_in(work.path() / "out"),
-              (std::vector<std::string>{"helvara_pgx.json", "helvara_pgx.provenance.json"}));
+    EXPECT_EQ(names_in(work.path() / "out"), (std::vector<std::string>{"helvara_pgx.provenance.json"}));
     EXPECT_TRUE(fs::is_empty(work.path() / "out" / "helvara_pgx.provenance.json"));
   }
 }
