@@ -163,8 +163,9 @@ std::optional<JsonDict> CallsetConverter::run(bool return_list) {
   if (return_list) return payload;
 
   CreatedDirectories created(output_dir);
-  std::vector<OutputFile> outputs{{out_path, gzip_output ? gzip_compress(to_json_text(payload, JsonStyle::Compact), out_path)
-                                                         : to_json_text(payload, JsonStyle::Indented)}};
+  std::vector<OutputFile> outputs{{out_path, gzip_output
+                                                 ? gzip_compress(to_json_text(payload, JsonStyle::Compact), out_path)
+                                                 : to_json_text(payload, JsonStyle::Indented)}};
   if (write_provenance) {
     const JsonDict sidecar = _provenance_document(results, sha256_hex(outputs.front().content));
     outputs.push_back({sidecar_path, to_json_text(sidecar, JsonStyle::Indented)});

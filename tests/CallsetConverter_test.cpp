@@ -5,10 +5,13 @@
 #include "CallsetConverter/CallsetConverter.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "CallsetConverter/Mappings.h"
@@ -576,6 +579,105 @@ TEST_F(ConverterTest, FailedWritesLeaveNoFileBehind) {
     EXPECT_EQ(names_in(work.path() / "out"), (std::vector<std::string>{"helvara_pgx.provenance.json"}));
     EXPECT_TRUE(fs::is_empty(work.path() / "out" / "helvara_pgx.provenance.json"));
   }
+}
+
+TEST_F(ConverterTest, ResultOrSidecarOverAnInputIsRefusedBeforeReading) {
+  const std::string calls = work.write("calls.csv", CALLS_CSV);
+  fs::create_symlink(calls, work.file("link.json"));
+  // Not an earlier result: one object has a fifth member.
+  const std::string lookalike =
+      work.write("res.json", R"([{"Id": "A", "Name": "A", "StarAllele": null, "Activity": null, "Note": 1}])");
+  const std::string sidecar = work.write("up.provenance.json", "{}");
+  struct Case {
+    std::vector<std::string> inputs;  // none: the directory is scanned
+    const char* output_json;
+    bool provenance;
+    const char* refused;  // the output named
+    std::string input;
+  };
+  for (const Case& c :
+       {Case{{"calls.csv"}, "calls.csv", true, "calls.csv", calls},
+        Case{{"calls.csv"}, "link.json", true, "link.json", calls}, Case{{}, "calls.csv", true, "calls.csv", calls},
+        Case{{}, "res.json", false, "res.json", lookalike},
+        Case{{"up.provenance.json"}, "up.json", false, "up.provenance.json", sidecar}}) {
+    JsonDict r = request(c.inputs);
+    r["output_dir"] = work.path().string();
+    r["output_json"] = c.output_json;
+    r["write_provenance"] = c.provenance;
+    LogCapture log;
+    const std::string message = testing::message_of<InvalidArgumentError>([&] { CallsetConverter(r).run(); });
+    EXPECT_EQ(message, "Refusing to write " + work.file(c.refused) + ": it is the input file " + c.input);
+    EXPECT_EQ(log.messages(LogLevel::INFO), std::vector<std::string>{}) << "nothing read";
+  }
+  EXPECT_EQ(read_file(calls), CALLS_CSV);
+  EXPECT_EQ(names_in(work.path()),
+            (std::vector<std::string>{"calls.csv", "link.json", "res.json", "up.provenance.json"}));
+}
+
+TEST_F(ConverterTest, WithoutASidecarAnEarlierOneIsRemovedAndAnEarlierResultIsNotRead) {
+  work.write("calls.csv", CALLS_CSV);
+  JsonDict r = request({});
+  r["output_dir"] = work.path().string();
+  CallsetConverter(r).run();
+  r["write_provenance"] = false;
+  LogCapture log;
+  CallsetConverter(r).run();
+  EXPECT_EQ(names_in(work.path()), (std::vector<std::string>{"calls.csv", "helvara_pgx.json"}));
+  EXPECT_EQ(
+      log.messages(LogLevel::INFO),
+      (std::vector<std::string>{
+          "Not reading " + work.file("helvara_pgx.json") + ", the converter's own earlier result",
+          "calls.csv: 2 gene call(s) from diplotype_table", "Wrote 2 gene results to " + work.file("helvara_pgx.json"),
+          "Removed " + work.file("helvara_pgx.provenance.json") + ", the sidecar of an earlier result"}));
+}
+
+TEST_F(ConverterTest, EveryNameTheFileSystemTakesWorksAndNoneIsWrittenAlone) {
+  work.write("calls.csv", CALLS_CSV);
+  // The sidecar's name is 11 bytes longer than a result name ending in .json.
+  for (const auto& [length, provenance, works] :
+       {std::tuple{255, false, true}, std::tuple{244, true, true}, std::tuple{245, true, false}}) {
+    const std::string name = std::string(static_cast<std::size_t>(length) - 5, 'n') + ".json";
+    JsonDict r = request({"calls.csv"});
+    r["output_json"] = name;
+    r["write_provenance"] = provenance;
+    if (!works) {
+      EXPECT_THROW(CallsetConverter(r).run(), IoError);
+      EXPECT_FALSE(fs::exists(work.path() / "out")) << "the directory the run created stays only with a result";
+      continue;
+    }
+    CallsetConverter(r).run();
+    std::vector<std::string> expected{name};
+    if (provenance) expected.push_back(CallsetConverter::provenance_path(name));
+    EXPECT_EQ(names_in(work.path() / "out"), expected);
+    fs::remove_all(work.path() / "out");
+  }
+}
+
+TEST_F(ConverterTest, ConcurrentRunsIntoOneFolderLeaveAMatchingPair) {
+  work.write("a.csv", CALLS_CSV);
+  work.write("b.csv", "Gene,Diplotype\nCYP2C19,*1/*2\n");
+  std::vector<pid_t> children;
+  for (const char* input : {"a.csv", "b.csv"}) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      try {
+        for (int i = 0; i < 20; ++i) CallsetConverter(request({input})).run();
+      } catch (...) {
+        ::_exit(1);
+      }
+      ::_exit(0);
+    }
+    children.push_back(child);
+  }
+  for (const pid_t child : children) {
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+  }
+  const JsonDict sidecar = JsonDict::parse(read_file(work.file("out/helvara_pgx.provenance.json")));
+  EXPECT_EQ(sidecar["resultSha256"], sha256_hex(read_file(work.file("out/helvara_pgx.json"))));
+  EXPECT_EQ(names_in(work.path() / "out"),
+            (std::vector<std::string>{"helvara_pgx.json", "helvara_pgx.provenance.json"}));
 }
 
 TEST_F(ConverterTest, RealPharmcatReportConvertsEndToEnd) {

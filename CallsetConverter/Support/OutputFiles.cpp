@@ -157,8 +157,7 @@ std::string directory_of(const std::string& path) {
 
 std::size_t name_limit(const std::string& directory) {
   const long limit = ::pathconf(directory.empty() ? "." : directory.c_str(), _PC_NAME_MAX);
-  return limit > static_cast<long>(TEMP_SUFFIX_MAX + NAME_HASH_DIGITS + 8) ? static_cast<std::size_t>(limit)
-                                                                            : NAME_MAX;
+  return limit > static_cast<long>(TEMP_SUFFIX_MAX + NAME_HASH_DIGITS + 8) ? static_cast<std::size_t>(limit) : NAME_MAX;
 }
 
 // `name`, shortened when `reserve` more bytes would not fit the name limit:
@@ -384,8 +383,7 @@ void write_all(int fd, std::string_view content, const std::string& given) {
 }
 
 void write_temp(Destination& destination, std::string_view content, mode_t new_file_mode) {
-  const std::string lead =
-      destination.directory + destination.temp_head + TEMP_MARK + std::to_string(::getpid()) + "-";
+  const std::string lead = destination.directory + destination.temp_head + TEMP_MARK + std::to_string(::getpid()) + "-";
   for (int attempt = 0; destination.fd < 0; ++attempt) {
     const std::string path = lead + random_letters();
     const HeldSignals held;

@@ -74,9 +74,7 @@ ChildEnd in_child(const std::function<void()>& body, bool unprivileged = false,
   return end;
 }
 
-mode_t mode_of(const std::string& path) {
-  return static_cast<mode_t>(fs::status(path).permissions() & fs::perms::all);
-}
+mode_t mode_of(const std::string& path) { return static_cast<mode_t>(fs::status(path).permissions() & fs::perms::all); }
 
 struct DestinationCase {
   const char* what;
@@ -175,14 +173,18 @@ TEST(OutputFileSet, InterruptionRemovesTheTemporaryFilesAndEndsByTheSignal) {
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
     // The FIFO is written in place, after the temporary file is complete:
     // opening it waits for a reader that never comes.
-    const ChildEnd end = in_child([&] { write_files_together({{dir.file("r.json"), "new"}, {dir.file("fifo"), "x"}}); },
-                                  false, [&](pid_t pid) {
-                                    for (int i = 0; i < 500 && names_in(dir.path()).size() < 3; ++i) {
-                                      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                                    }
-                                    EXPECT_EQ(names_in(dir.path()).size(), 3U) << "fifo, lock, temporary file";
-                                    ::kill(pid, signal_number);
-                                  });
+    const ChildEnd end = in_child(
+        [&] {
+          write_files_together({{dir.file("r.json"), "new"}, {dir.file("fifo"), "x"}});
+        },
+        false,
+        [&](pid_t pid) {
+          for (int i = 0; i < 500 && names_in(dir.path()).size() < 3; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          }
+          EXPECT_EQ(names_in(dir.path()).size(), 3U) << "fifo, lock, temporary file";
+          ::kill(pid, signal_number);
+        });
     EXPECT_EQ(end.signal, signal_number);
     EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"fifo"});
   }
@@ -195,7 +197,8 @@ TEST(OutputFileSet, LeftoversOfGoneWritersAreRemoved) {
   ::waitpid(gone, nullptr, 0);
   const std::string other = "x.json.tmp-" + std::to_string(gone) + "-abc123";
   // Process 1 lives; another destination's leftover is not this writer's.
-  for (const auto& name : {"r.json.tmp-" + std::to_string(gone) + "-abc123", std::string("r.json.tmp-1-abc123"), other}) {
+  for (const auto& name :
+       {"r.json.tmp-" + std::to_string(gone) + "-abc123", std::string("r.json.tmp-1-abc123"), other}) {
     dir.write(name, "partial");
   }
   ASSERT_EQ(in_child([&] { write_files_together({{dir.file("r.json"), "new"}}); }).status, 0);
