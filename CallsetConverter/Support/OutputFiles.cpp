@@ -298,12 +298,12 @@ class SetLock {
               LOCK_SUFFIX) {
     for (;;) {
       fd_ = ::open(path_.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-      if (fd_ < 0) throw IoError(describe_errno("lock", path_, errno));
+      if (fd_ < 0) fail(first_path, errno);
       while (::flock(fd_, LOCK_EX) != 0) {
         if (errno == EINTR) continue;
         const int error = errno;
         ::close(fd_);
-        throw IoError(describe_errno("lock", path_, error));
+        fail(first_path, error);
       }
       // The previous holder removes the file on release; a lock on a
       // removed file guards nothing, so take the one now at the path.
@@ -329,6 +329,10 @@ class SetLock {
   SetLock& operator=(const SetLock&) = delete;
 
  private:
+  [[noreturn]] void fail(const std::string& first_path, int error) const {
+    throw IoError(write_error(first_path, error) + " (lock file " + path_ + ")");
+  }
+
   std::string path_;
   int fd_ = -1;
   int watch_slot_ = -1;
