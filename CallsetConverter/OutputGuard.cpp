@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -77,11 +78,10 @@ bool same_file(const std::string& first, const std::string& second) {
 
 void refuse_outputs_over_inputs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs) {
   for (const auto& output : outputs) {
-    for (const auto& input : inputs) {
-      if (same_file(output, input)) {
-        throw InvalidArgumentError("Refusing to write " + output + ": it is the input file " + input);
-      }
-    }
+    const auto input =
+        std::find_if(inputs.begin(), inputs.end(), [&](const auto& path) { return same_file(output, path); });
+    if (input != inputs.end())
+      throw InvalidArgumentError("Refusing to write " + output + ": it is the input file " + *input);
   }
 }
 

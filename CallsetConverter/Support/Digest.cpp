@@ -14,7 +14,7 @@ std::string sha256_hex(std::string_view bytes) {
   }
   static constexpr char DIGITS[] = "0123456789abcdef";
   std::string hex;
-  hex.reserve(2 * size);
+  hex.reserve(static_cast<std::size_t>(size) * 2);
   for (unsigned int i = 0; i < size; ++i) {
     hex.push_back(DIGITS[digest[i] >> 4]);
     hex.push_back(DIGITS[digest[i] & 0x0f]);

@@ -1,8 +1,6 @@
 #include "CallsetConverter/Support/OutputFiles.h"
 
 #include <fcntl.h>
-#include <limits.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -13,6 +11,8 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -494,17 +494,17 @@ CreatedDirectories::CreatedDirectories(const std::string& directory) {
     if (slash == std::string::npos) return std::string();
     return slash == 0 ? std::string("/") : path.substr(0, slash);
   };
-  std::vector<std::string> missing;
+  std::vector<std::string> missing;  // outermost first
   for (std::string path = directory; !path.empty() && !path_exists(path); path = parent_of(path)) {
-    missing.push_back(path);
+    missing.insert(missing.begin(), path);
   }
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (::mkdir(it->c_str(), 0777) == 0) {
-      created_.push_back(*it);
+  for (const auto& path : missing) {
+    if (::mkdir(path.c_str(), 0777) == 0) {
+      created_.push_back(path);
       continue;
     }
     const int error = errno;
-    if (error == EEXIST && is_directory(*it)) continue;
+    if (error == EEXIST && is_directory(path)) continue;
     remove_created();
     throw IoError(describe_errno("create directory", directory, error));
   }
@@ -518,8 +518,7 @@ CreatedDirectories::~CreatedDirectories() { remove_created(); }
 
 void CreatedDirectories::remove_created() {
   // rmdir removes only an empty directory: whatever holds files stays.
-  for (auto it = created_.rbegin(); it != created_.rend(); ++it) ::rmdir(it->c_str());
-  created_.clear();
+  for (; !created_.empty(); created_.pop_back()) ::rmdir(created_.back().c_str());
 }
 
 }  // namespace callset_converter

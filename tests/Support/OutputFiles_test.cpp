@@ -7,7 +7,6 @@
 
 #include <grp.h>
 #include <pwd.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -15,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -224,17 +224,6 @@ TEST(OutputFileSet, WritersOfOneResultTakeTurns) {
   });
   EXPECT_EQ(end.status, 0) << end.error;
   EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"r.json"});
-}
-
-TEST(OutputFileSet, FailedRunsRemoveOnlyTheDirectoriesTheyCreated) {
-  TempDir dir;
-  { const CreatedDirectories created(dir.file("a/b/c")); }
-  EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{});
-  {
-    const CreatedDirectories created(dir.file("a/b"));
-    dir.write("a/kept", "");
-  }
-  EXPECT_EQ(names_in(dir.path() / "a"), std::vector<std::string>{"kept"});
 }
 
 }  // namespace
