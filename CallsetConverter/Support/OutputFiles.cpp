@@ -288,22 +288,25 @@ Destination inspect(const std::string& path) {
   return destination;
 }
 
-// The exclusive lock of a set, on a file beside its first destination,
-// removed by its holder on release.
+// The exclusive lock of a set, on a file beside its first destination's
+// link-followed target (so also writers through different links take
+// turns, and /dev/stdout as a regular file needs no lock in /dev), removed
+// by its holder on release.
 class SetLock {
  public:
-  explicit SetLock(const std::string& first_path)
-      : path_(directory_of(first_path) +
-              fitted_name(base_name(first_path), std::strlen(LOCK_SUFFIX), name_limit(directory_of(first_path))) +
-              LOCK_SUFFIX) {
+  explicit SetLock(const Destination& first)
+      : path_(first.directory +
+              fitted_name(base_name(first.target), std::strlen(LOCK_SUFFIX), name_limit(first.directory)) +
+              LOCK_SUFFIX),
+        given_(first.given) {
     for (;;) {
       fd_ = ::open(path_.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-      if (fd_ < 0) fail(first_path, errno);
+      if (fd_ < 0) fail(errno);
       while (::flock(fd_, LOCK_EX) != 0) {
         if (errno == EINTR) continue;
         const int error = errno;
         ::close(fd_);
-        fail(first_path, error);
+        fail(error);
       }
       // The previous holder removes the file on release; a lock on a
       // removed file guards nothing, so take the one now at the path.
@@ -329,11 +332,10 @@ class SetLock {
   SetLock& operator=(const SetLock&) = delete;
 
  private:
-  [[noreturn]] void fail(const std::string& first_path, int error) const {
-    throw IoError(write_error(first_path, error) + " (lock file " + path_ + ")");
-  }
+  [[noreturn]] void fail(int error) const { throw IoError(write_error(given_, error) + " (lock file " + path_ + ")"); }
 
   std::string path_;
+  std::string given_;
   int fd_ = -1;
   int watch_slot_ = -1;
 };
@@ -459,7 +461,7 @@ std::vector<std::string> write_files_together(const std::vector<OutputFile>& fil
   std::optional<SetLock> lock;
   StagedSet set(files);
   std::vector<Destination>& destinations = set.destinations;
-  if (!destinations.front().in_place) lock.emplace(files.front().path);
+  if (!destinations.front().in_place) lock.emplace(destinations.front());
   for (const auto& destination : destinations) {
     if (!destination.in_place) remove_leftovers(destination);
   }

@@ -29,8 +29,9 @@ struct OutputFile {
 //   files are removed and IoError names the destination (a file-size limit
 //   gives "File too large", not a killed process).
 // - Two writers of the same first destination take turns through an
-//   exclusive lock on "<first path>.lock", held from before the first
-//   temporary file until after `remove_after` is done, then removed.
+//   exclusive lock on "<name>.lock" beside its link-followed target, held
+//   from before the first temporary file until after `remove_after` is
+//   done, then removed.
 //   Meanwhile temporary files of these destinations whose writing process is
 //   gone (killed) are removed.
 // - SIGINT and SIGTERM (when the process has not set its own handling) remove
