@@ -176,6 +176,8 @@ TEST(OutputFileSet, InterruptionRemovesTheTemporaryFilesAndEndsByTheSignal) {
     // opening it waits for a reader that never comes.
     const ChildEnd end = in_child(
         [&] {
+          // As in a program started in the foreground, whatever started the tests.
+          ::signal(signal_number, SIG_DFL);
           write_files_together({{dir.file("r.json"), "new"}, {dir.file("fifo"), "x"}});
         },
         false,
