@@ -13,14 +13,17 @@
 #include "CallsetConverter/Fhir/FhirBundle.h"
 #include "CallsetConverter/GeneMerge.h"
 #include "CallsetConverter/Mappings.h"
+#include "CallsetConverter/OutputGuard.h"
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
 #include "CallsetConverter/Parsers/FormatDispatcher.h"
 #include "CallsetConverter/Parsers/PharmcatTsvReader.h"
 #include "CallsetConverter/Parsers/SummaryJsonReader.h"
+#include "CallsetConverter/Support/Digest.h"
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
 #include "CallsetConverter/Support/Json.h"
 #include "CallsetConverter/Support/Log.h"
+#include "CallsetConverter/Support/OutputFiles.h"
 #include "CallsetConverter/Support/Text.h"
 #include "CallsetConverter/Support/Version.h"
 
@@ -138,17 +141,6 @@ std::string output_stem(const std::string& out_path) {
   return base;
 }
 
-void create_output_dir(const std::string& directory) {
-  // An empty directory means the working directory, which exists.
-  if (directory.empty()) return;
-  std::error_code error;
-  std::filesystem::create_directories(directory, error);
-  if (error || !is_directory(directory)) {
-    const std::string reason = error ? error.message() : std::string("File exists and is not a directory");
-    throw IoError("Cannot create directory " + directory + ": " + reason);
-  }
-}
-
 }  // namespace
 
 CallsetConverter::CallsetConverter(const std::optional<JsonDict>& json_request)
@@ -178,36 +170,49 @@ CallsetConverter::CallsetConverter(const JsonDict& request, int /*tag*/)
       provenance(JsonDict::object()) {}
 
 std::optional<JsonDict> CallsetConverter::run(bool return_list) {
-  const std::vector<ReportRecord> results = parse_files();
+  const std::vector<std::string> files = _resolve_input_files();
+  const std::string out_path = _result_path();
+  const std::string sidecar_path = provenance_path(out_path);
+  // The sidecar path counts also without a sidecar: the run removes what
+  // lies there.
+  std::vector<std::string> destinations{out_path, sidecar_path};
+  if (fhir) destinations.push_back(fhir_path(out_path));
+  if (!return_list) refuse_outputs_over_inputs(files, destinations);
+  const std::vector<ReportRecord> results = parse_files(files);
   JsonDict payload = JsonDict::array();
   for (const auto& record : results) payload.push_back(record.to_result());
   if (return_list) return payload;
 
-  // The Bundle is built before anything is written, so that a failure to
-  // build it leaves no result behind without its Bundle.
-  std::optional<JsonDict> bundle;
-  if (fhir) bundle = _fhir_bundle(results, fhir_instant(std::chrono::system_clock::now()));
-
-  create_output_dir(output_dir);
-  std::string out_path = join_path(output_dir, output_json);
-  if (gzip_output) {
-    if (!ends_with(out_path, ".gz")) out_path += ".gz";
-    write_file_atomically(out_path, gzip_compress(to_json_text(payload, JsonStyle::Compact), out_path));
-  } else {
-    write_file_atomically(out_path, to_json_text(payload, JsonStyle::Indented));
+  CreatedDirectories created(output_dir);
+  std::vector<OutputFile> outputs{{out_path, gzip_output
+                                                 ? gzip_compress(to_json_text(payload, JsonStyle::Compact), out_path)
+                                                 : to_json_text(payload, JsonStyle::Indented)}};
+  const JsonDict sidecar = _provenance_document(results, sha256_hex(outputs.front().content));
+  if (write_provenance) outputs.push_back({sidecar_path, to_json_text(sidecar, JsonStyle::Indented)});
+  if (fhir) {
+    const JsonDict bundle = _fhir_bundle(results, sidecar, fhir_instant(std::chrono::system_clock::now()));
+    outputs.push_back({fhir_path(out_path), to_json_text(bundle, JsonStyle::Indented)});
   }
+  // Without a sidecar of its own, the run removes an earlier one, which
+  // would describe a result that is no longer there.
+  const std::vector<std::string> removed =
+      write_files_together(outputs, write_provenance ? std::vector<std::string>{} : std::vector{sidecar_path});
+  created.keep();
   log_info("Wrote %d gene results to %s", payload.size(), out_path);
-  if (write_provenance) _write_provenance(results, out_path);
-  if (bundle) {
-    const std::string path = fhir_path(out_path);
-    write_file_atomically(path, to_json_text(*bundle, JsonStyle::Indented));
-    log_info("Wrote FHIR bundle to %s", path);
-  }
+  if (write_provenance) log_info("Wrote provenance to %s", sidecar_path);
+  if (fhir) log_info("Wrote FHIR bundle to %s", fhir_path(out_path));
+  for (const auto& path : removed) log_info("Removed %s, the sidecar of an earlier result", path);
   return std::nullopt;
 }
 
-std::vector<ReportRecord> CallsetConverter::parse_files() {
-  const std::vector<std::string> files = _resolve_input_files();
+std::string CallsetConverter::_result_path() const {
+  const std::string path = join_path(output_dir, output_json);
+  return gzip_output && !ends_with(path, ".gz") ? path + ".gz" : path;
+}
+
+std::vector<ReportRecord> CallsetConverter::parse_files() { return parse_files(_resolve_input_files()); }
+
+std::vector<ReportRecord> CallsetConverter::parse_files(const std::vector<std::string>& files) {
   if (files.empty()) {
     throw InvalidArgumentError(
         "No input files found. Provide input_files or an input_dir containing .json/.csv PGx output.");
@@ -247,15 +252,18 @@ std::vector<std::string> CallsetConverter::_resolve_input_files() const {
   // The converter's own result and sidecar files (plain or gzipped) may lie
   // in the scanned directory from an earlier run; read back as inputs they
   // would re-enter the report as uploaded calls, so the scan leaves them out.
+  // A file at a result path is left out only when it is such a result: any
+  // other file there is the user's, an input that the run then refuses to
+  // write over.
   const std::string plain_out = join_path(output_dir, output_json);
   const std::string gzip_out = ends_with(plain_out, ".gz") ? plain_out : plain_out + ".gz";
-  const std::vector<std::string> own_outputs = {plain_out, gzip_out, provenance_path(plain_out),
-                                                provenance_path(gzip_out)};
+  const std::vector<std::string> own_sidecars = {provenance_path(plain_out), provenance_path(gzip_out)};
   const auto is_own_output = [&](const std::string& path) {
-    return std::any_of(own_outputs.begin(), own_outputs.end(), [&](const std::string& own) {
-      std::error_code ignored;
-      return std::filesystem::equivalent(path, own, ignored);
-    });
+    return std::any_of(own_sidecars.begin(), own_sidecars.end(),
+                       [&](const std::string& own) { return same_file(path, own); });
+  };
+  const auto is_own_result = [&](const std::string& path) {
+    return (same_file(path, plain_out) || same_file(path, gzip_out)) && is_earlier_result(path);
   };
 
   std::vector<std::string> found;
@@ -272,6 +280,10 @@ std::vector<std::string> CallsetConverter::_resolve_input_files() const {
     if (!is_regular_file(joined)) continue;
     if (is_own_output(joined)) {
       log_debug("Not reading the converter's own output %s", joined);
+      continue;
+    }
+    if (is_own_result(joined)) {
+      log_info("Not reading %s, the converter's own earlier result", joined);
       continue;
     }
     found.push_back(joined);
@@ -357,7 +369,8 @@ std::string CallsetConverter::provenance_path(const std::string& out_path) {
 
 std::string CallsetConverter::fhir_path(const std::string& out_path) { return output_stem(out_path) + C::FHIR_SUFFIX; }
 
-JsonDict CallsetConverter::_provenance_document(const std::vector<ReportRecord>& results) const {
+JsonDict CallsetConverter::_provenance_document(const std::vector<ReportRecord>& results,
+                                                const std::string& result_sha256) const {
   JsonDict passthrough = JsonDict::array();
   const JsonDict* configured = find_member(normalizer.rules, "passthrough_sources");
   if (!is_blank(configured)) {
@@ -375,6 +388,7 @@ JsonDict CallsetConverter::_provenance_document(const std::vector<ReportRecord>&
 
   JsonDict document = JsonDict::object();
   document["parserVersion"] = package_version();
+  document["resultSha256"] = result_sha256;
   if (sample) document[C::SAMPLE] = *sample;
   document["phenotypeSourcePreference"] = _source_preference();
   document["mappingVersions"] = normalizer.mapping_versions();
@@ -387,16 +401,11 @@ JsonDict CallsetConverter::_provenance_document(const std::vector<ReportRecord>&
   return document;
 }
 
-void CallsetConverter::_write_provenance(const std::vector<ReportRecord>& results, const std::string& out_path) const {
-  const std::string path = provenance_path(out_path);
-  write_file_atomically(path, to_json_text(_provenance_document(results), JsonStyle::Indented));
-  log_info("Wrote provenance to %s", path);
-}
-
-JsonDict CallsetConverter::_fhir_bundle(const std::vector<ReportRecord>& results, const std::string& run_time) const {
+JsonDict CallsetConverter::_fhir_bundle(const std::vector<ReportRecord>& results, const JsonDict& sidecar,
+                                        const std::string& run_time) const {
   FhirBundleBuilder builder;
   builder.records = results;
-  builder.sidecar = _provenance_document(results);
+  builder.sidecar = sidecar;
   builder.input_paths = files_read;
   builder.run_time = run_time;
   builder.program_version = package_version();

@@ -67,14 +67,19 @@ class CallsetConverter {
   // Reads and merges every input. With `return_list` the result array is
   // returned and nothing is written; otherwise the result file, (when
   // `write_provenance` is set) the sidecar and (when `fhir` is set) the FHIR
-  // Bundle are written and nothing is returned.
+  // Bundle are written together, or none of them, and nothing is returned. A
+  // result or sidecar path that is an input file raises InvalidArgumentError
+  // before anything is read.
   std::optional<JsonDict> run(bool return_list = false);
 
   // One report record per gene, in ascending gene-name order.
   std::vector<ReportRecord> parse_files();
+  // The same for the input files already resolved.
+  std::vector<ReportRecord> parse_files(const std::vector<std::string>& files);
 
   // The listed files (as given, else under input_dir); when none of them is
-  // usable, the .json/.csv/.tsv regular files directly inside input_dir.
+  // usable, the .json/.csv/.tsv regular files directly inside input_dir but
+  // the converter's own sidecars and earlier result.
   std::vector<std::string> _resolve_input_files() const;
 
   // Filters, groups, ranks and normalises the statements of a run.
@@ -97,15 +102,19 @@ class CallsetConverter {
   // report into `provenance`; a failure to read them is logged and skipped.
   void _collect_versions(const ICallReader& reader);
 
-  // The sidecar document of a run with these records.
-  JsonDict _provenance_document(const std::vector<ReportRecord>& results) const;
+  // The sidecar object for the run's records and the SHA-256 (hex) of the
+  // result file's bytes as written.
+  JsonDict _provenance_document(const std::vector<ReportRecord>& results, const std::string& result_sha256) const;
 
-  // Writes the sidecar next to the result file `out_path`.
-  void _write_provenance(const std::vector<ReportRecord>& results, const std::string& out_path) const;
+  // Where the result file goes: output_json under output_dir, with ".gz"
+  // appended when gzipped and not already there.
+  std::string _result_path() const;
 
-  // The FHIR Bundle of a run with these records (see FhirBundleBuilder),
-  // issued at `run_time` (a FHIR instant). Needs the gene table (`fhir` set).
-  JsonDict _fhir_bundle(const std::vector<ReportRecord>& results, const std::string& run_time) const;
+  // The FHIR Bundle of a run with these records and its sidecar document
+  // (see FhirBundleBuilder), issued at `run_time` (a FHIR instant). Needs the
+  // gene table (`fhir` set).
+  JsonDict _fhir_bundle(const std::vector<ReportRecord>& results, const JsonDict& sidecar,
+                        const std::string& run_time) const;
 
   // The sidecar path for the result file `out_path`: one ".gz" and then one
   // ".json" ending removed, then the provenance suffix appended.

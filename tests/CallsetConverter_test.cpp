@@ -5,17 +5,21 @@
 #include "CallsetConverter/CallsetConverter.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <filesystem>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "CallsetConverter/Mappings.h"
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
 #include "CallsetConverter/Parsers/SummaryJsonReader.h"
 #include "CallsetConverter/Parsers/SummaryTsvReader.h"
+#include "CallsetConverter/Support/Digest.h"
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Json.h"
 #include "CallsetConverter/Support/Version.h"
@@ -542,7 +546,7 @@ TEST_F(ConverterTest, AnEmptyResultIsStillWrittenWithItsSidecar) {
 
 // ---- Sidecar ----
 
-TEST_F(ConverterTest, SidecarHoldsTheSevenMembersInOrder) {
+TEST_F(ConverterTest, SidecarHoldsTheEightMembersInOrder) {
   work.write("s.pharmcat.report.json", R"({"pharmcatVersion": "3.1.0", "dataVersion": "2025-01", "title": "t",
       "timestamp": "ts", "genes": {"CPIC": {"CYP2C19": {"geneSymbol": "CYP2C19", "sourceDiplotypes": [
         {"label": "*1/*2", "allele1": {"name": "*1"}, "allele2": {"name": "*2"}, "phenotypes": ["Odd Term"]}]}}}})");
@@ -555,9 +559,11 @@ TEST_F(ConverterTest, SidecarHoldsTheSevenMembersInOrder) {
   const JsonDict sidecar = JsonDict::parse(read_file(work.file("out/helvara_pgx.provenance.json")));
   std::vector<std::string> keys;
   for (const auto& [key, value] : sidecar.items()) keys.push_back(key);
-  EXPECT_EQ(keys, (std::vector<std::string>{"parserVersion", "phenotypeSourcePreference", "mappingVersions",
-                                            "passthroughSources", "callers", "unmappedTerms", "genes"}));
+  EXPECT_EQ(keys,
+            (std::vector<std::string>{"parserVersion", "resultSha256", "phenotypeSourcePreference", "mappingVersions",
+                                      "passthroughSources", "callers", "unmappedTerms", "genes"}));
   EXPECT_EQ(sidecar["parserVersion"], package_version());
+  EXPECT_EQ(sidecar["resultSha256"], sha256_hex(read_file(work.file("out/helvara_pgx.json"))));
   EXPECT_EQ(sidecar["phenotypeSourcePreference"], JsonDict({"CPIC", "DPWG"}));
   EXPECT_EQ(sidecar["mappingVersions"].dump(),
             R"({"gene_rules":"rules-7","phenotype_terms":"terms-3","genotype_terms":null})");
@@ -648,21 +654,120 @@ TEST_F(ConverterTest, FailedWritesLeaveNoFileBehind) {
     EXPECT_EQ(read_file(work.file("taken")), "not a directory");
   }
   {
-    // Only output_dir is created, not a sub-directory named in output_json.
+    // Only output_dir is created, not a sub-directory named in output_json;
+    // the failed run removes the directories it created.
     JsonDict r = request({"calls.csv"});
+    r["output_dir"] = work.file("out/deeper");
     r["output_json"] = "sub/out.json";
     EXPECT_THROW(CallsetConverter(r).run(), IoError);
-    EXPECT_EQ(names_in(work.path() / "out"), std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(work.path() / "out"));
   }
   {
-    // The sidecar cannot be written: the complete result stays, nothing else.
+    // The sidecar cannot be written: neither is, nor any temporary file.
     fs::create_directories(work.path() / "out" / "helvara_pgx.provenance.json");
     EXPECT_THROW(CallsetConverter(request({"calls.csv"})).run(), IoError);
-    EXPECT_EQ(read_file(work.file("out/helvara_pgx.json")), CALLS_INDENTED);
-    EXPECT_EQ(names_in(work.path() / "out"),
-              (std::vector<std::string>{"helvara_pgx.json", "helvara_pgx.provenance.json"}));
+    EXPECT_EQ(names_in(work.path() / "out"), (std::vector<std::string>{"helvara_pgx.provenance.json"}));
     EXPECT_TRUE(fs::is_empty(work.path() / "out" / "helvara_pgx.provenance.json"));
   }
+}
+
+TEST_F(ConverterTest, ResultOrSidecarOverAnInputIsRefusedBeforeReading) {
+  const std::string calls = work.write("calls.csv", CALLS_CSV);
+  fs::create_symlink(calls, work.file("link.json"));
+  // Not an earlier result: one object has a fifth member.
+  const std::string lookalike =
+      work.write("res.json", R"([{"Id": "A", "Name": "A", "StarAllele": null, "Activity": null, "Note": 1}])");
+  const std::string sidecar = work.write("up.provenance.json", "{}");
+  struct Case {
+    std::vector<std::string> inputs;  // none: the directory is scanned
+    const char* output_json;
+    bool provenance;
+    const char* refused;  // the output named
+    std::string input;
+  };
+  for (const Case& c :
+       {Case{{"calls.csv"}, "calls.csv", true, "calls.csv", calls},
+        Case{{"calls.csv"}, "link.json", true, "link.json", calls}, Case{{}, "calls.csv", true, "calls.csv", calls},
+        Case{{}, "res.json", false, "res.json", lookalike},
+        Case{{"up.provenance.json"}, "up.json", false, "up.provenance.json", sidecar}}) {
+    JsonDict r = request(c.inputs);
+    r["output_dir"] = work.path().string();
+    r["output_json"] = c.output_json;
+    r["write_provenance"] = c.provenance;
+    LogCapture log;
+    const std::string message = testing::message_of<InvalidArgumentError>([&] { CallsetConverter(r).run(); });
+    EXPECT_EQ(message, "Refusing to write " + work.file(c.refused) + ": it is the input file " + c.input);
+    EXPECT_EQ(log.messages(LogLevel::INFO), std::vector<std::string>{}) << "nothing read";
+  }
+  EXPECT_EQ(read_file(calls), CALLS_CSV);
+  EXPECT_EQ(names_in(work.path()),
+            (std::vector<std::string>{"calls.csv", "link.json", "res.json", "up.provenance.json"}));
+}
+
+TEST_F(ConverterTest, WithoutASidecarAnEarlierOneIsRemovedAndAnEarlierResultIsNotRead) {
+  work.write("calls.csv", CALLS_CSV);
+  JsonDict r = request({});
+  r["output_dir"] = work.path().string();
+  CallsetConverter(r).run();
+  r["write_provenance"] = false;
+  LogCapture log;
+  CallsetConverter(r).run();
+  EXPECT_EQ(names_in(work.path()), (std::vector<std::string>{"calls.csv", "helvara_pgx.json"}));
+  EXPECT_EQ(
+      log.messages(LogLevel::INFO),
+      (std::vector<std::string>{
+          "Not reading " + work.file("helvara_pgx.json") + ", the converter's own earlier result",
+          "calls.csv: 2 gene call(s) from diplotype_table", "Wrote 2 gene results to " + work.file("helvara_pgx.json"),
+          "Removed " + work.file("helvara_pgx.provenance.json") + ", the sidecar of an earlier result"}));
+}
+
+TEST_F(ConverterTest, EveryNameTheFileSystemTakesWorksAndNoneIsWrittenAlone) {
+  work.write("calls.csv", CALLS_CSV);
+  // The sidecar's name is 11 bytes longer than a result name ending in .json.
+  for (const auto& [length, provenance, works] :
+       {std::tuple{255, false, true}, std::tuple{244, true, true}, std::tuple{245, true, false}}) {
+    const std::string name = std::string(static_cast<std::size_t>(length) - 5, 'n') + ".json";
+    JsonDict r = request({"calls.csv"});
+    r["output_json"] = name;
+    r["write_provenance"] = provenance;
+    if (!works) {
+      EXPECT_THROW(CallsetConverter(r).run(), IoError);
+      EXPECT_FALSE(fs::exists(work.path() / "out")) << "the directory the run created stays only with a result";
+      continue;
+    }
+    CallsetConverter(r).run();
+    std::vector<std::string> expected{name};
+    if (provenance) expected.push_back(CallsetConverter::provenance_path(name));
+    EXPECT_EQ(names_in(work.path() / "out"), expected);
+    fs::remove_all(work.path() / "out");
+  }
+}
+
+TEST_F(ConverterTest, ConcurrentRunsIntoOneFolderLeaveAMatchingPair) {
+  work.write("a.csv", CALLS_CSV);
+  work.write("b.csv", "Gene,Diplotype\nCYP2C19,*1/*2\n");
+  std::vector<pid_t> children;
+  for (const char* input : {"a.csv", "b.csv"}) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      try {
+        for (int i = 0; i < 20; ++i) CallsetConverter(request({input})).run();
+      } catch (...) {
+        ::_exit(1);
+      }
+      ::_exit(0);
+    }
+    children.push_back(child);
+  }
+  for (const pid_t child : children) {
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+  }
+  const JsonDict sidecar = JsonDict::parse(read_file(work.file("out/helvara_pgx.provenance.json")));
+  EXPECT_EQ(sidecar["resultSha256"], sha256_hex(read_file(work.file("out/helvara_pgx.json"))));
+  EXPECT_EQ(names_in(work.path() / "out"),
+            (std::vector<std::string>{"helvara_pgx.json", "helvara_pgx.provenance.json"}));
 }
 
 TEST_F(ConverterTest, RealPharmcatReportConvertsEndToEnd) {
@@ -712,14 +817,14 @@ TEST_F(ConverterTest, RealMultiCallerRunSaysWhatIsNotReported) {
             warnings.end());
 }
 
-TEST_F(ConverterTest, ChosenSampleIsReadFromACohortTableAndRecordedAfterTheParserVersion) {
+TEST_F(ConverterTest, ChosenSampleIsReadFromACohortTableAndRecordedAfterTheResultDigest) {
   work.write("CYP2D6.tsv", "\tGenotype\tPhenotype\nNA1\t*1/*1\tNormal Metabolizer\nNA2\t*4/*4\tPoor Metabolizer\n");
   JsonDict r = request({"CYP2D6.tsv"});
   r["sample"] = "NA2";
   CallsetConverter(r).run();
   EXPECT_EQ(JsonDict::parse(read_file(work.file("out/helvara_pgx.json")))[0]["StarAllele"], "*4/*4");
   const JsonDict sidecar = JsonDict::parse(read_file(work.file("out/helvara_pgx.provenance.json")));
-  EXPECT_EQ(std::next(sidecar.begin()).key(), "sample");
+  EXPECT_EQ(std::next(sidecar.begin(), 2).key(), "sample");
   EXPECT_EQ(sidecar["sample"], "NA2");
 }
 

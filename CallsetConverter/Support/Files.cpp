@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -14,21 +13,13 @@
 
 namespace callset_converter {
 
-namespace {
-
 std::string describe_errno(const std::string& action, const std::string& path, int error) {
   return "Cannot " + action + " " + path + ": " + std::strerror(error);
 }
 
-// Closes a descriptor when the operation that opened it returns or fails.
-struct FdGuard {
-  int fd;
-  ~FdGuard() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-}  // namespace
+FdGuard::~FdGuard() {
+  if (fd >= 0) ::close(fd);
+}
 
 std::string read_file_bytes(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -98,35 +89,6 @@ std::string join_path(const std::string& directory, const std::string& name) {
 std::string base_name(std::string_view path) {
   const std::size_t slash = path.rfind('/');
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-void write_file_atomically(const std::string& path, std::string_view content) {
-  std::string temp = path + ".tmp-XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) throw IoError(describe_errno("write", path, errno));
-  const auto fail = [&](int error) {
-    ::unlink(temp.c_str());
-    throw IoError(describe_errno("write", path, error));
-  };
-  {
-    FdGuard guard{fd};
-    std::size_t done = 0;
-    while (done < content.size()) {
-      const ssize_t put = ::write(fd, content.data() + done, content.size() - done);
-      if (put < 0) {
-        if (errno == EINTR) continue;
-        fail(errno);
-      }
-      done += static_cast<std::size_t>(put);
-    }
-    // A new file gets the permissions an ordinary created file would get.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(fd, 0666 & ~mask) != 0) fail(errno);
-    guard.fd = -1;
-    if (::close(fd) != 0) fail(errno);
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) fail(errno);
 }
 
 }  // namespace callset_converter

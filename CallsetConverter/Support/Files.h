@@ -27,10 +27,17 @@ std::string join_path(const std::string& directory, const std::string& name);
 // The final component of a path: the text after the last separator.
 std::string base_name(std::string_view path);
 
-// Writes `content` to `path` through a temporary file in the same directory,
-// renamed over `path` only once complete and closed. On any failure the
-// temporary file is removed, an existing file at `path` is left untouched
-// and IoError is raised.
-void write_file_atomically(const std::string& path, std::string_view content);
+// "Cannot <action> <path>: <the system's text for error>".
+std::string describe_errno(const std::string& action, const std::string& path, int error);
+
+// Closes a descriptor when the operation that opened it returns or fails.
+struct FdGuard {
+  explicit FdGuard(int descriptor) : fd(descriptor) {}
+  ~FdGuard();
+  FdGuard(const FdGuard&) = delete;
+  FdGuard& operator=(const FdGuard&) = delete;
+
+  int fd;
+};
 
 }  // namespace callset_converter

@@ -10,6 +10,7 @@ trap 'rm -rf "$work"' EXIT
 (cd "$build_dir" && cpack -G DEB -B "$work/package" >/dev/null)
 deb=$(ls "$work"/package/*.deb)
 dpkg-deb --field "$deb" Depends | grep -q zlib1g
+dpkg-deb --field "$deb" Depends | grep -q libssl3
 dpkg-deb -x "$deb" "$work/root"
 for schema in result provenance request; do
   test -f "$work/root/usr/share/callset-converter/schemas/$schema.schema.json"

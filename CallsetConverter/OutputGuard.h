@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace callset_converter {
+
+// Whether `path` holds a result this converter wrote: a JSON array, plain or
+// gzipped, whose every element is an object with exactly the members Id,
+// Name, StarAllele and Activity. A file that cannot be read or parsed is not.
+bool is_earlier_result(const std::string& path);
+
+// Whether two paths name the same file: the same file identity, or the same
+// path once symbolic links and dot components are resolved (so also for a
+// file that does not exist yet).
+bool same_file(const std::string& first, const std::string& second);
+
+// Raises InvalidArgumentError naming both when any of `outputs` (the result
+// path, the sidecar path) is the same file as any of `inputs`, so that a run
+// never writes over what it reads.
+void refuse_outputs_over_inputs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs);
+
+}  // namespace callset_converter

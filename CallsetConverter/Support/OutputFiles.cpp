@@ -1,0 +1,526 @@
+#include "CallsetConverter/Support/OutputFiles.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <utility>
+
+#include "CallsetConverter/Support/Digest.h"
+#include "CallsetConverter/Support/Errors.h"
+#include "CallsetConverter/Support/Files.h"
+#include "CallsetConverter/Support/Log.h"
+
+namespace callset_converter {
+
+namespace {
+
+// ---- Files removed when SIGINT or SIGTERM ends the process ----
+
+// A signal handler may neither allocate nor take a lock, so the paths it
+// removes sit in a fixed table whose slots are claimed atomically.
+enum SlotState : int { FREE, FILLING, READY };
+
+struct CleanupSlot {
+  std::atomic<int> state{FREE};
+  char path[PATH_MAX];
+};
+
+std::array<CleanupSlot, 32> cleanup_slots;
+
+void remove_watched_files_and_end(int signal_number) {
+  for (auto& slot : cleanup_slots) {
+    if (slot.state.load() == READY) ::unlink(slot.path);
+  }
+  // End with the signal's usual status: default action, signal sent again
+  // (it stays pending until this handler returns).
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  ::sigaction(signal_number, &fallback, nullptr);
+  ::raise(signal_number);
+}
+
+// Puts `path` under the handler's watch and returns its slot; -1 when the
+// table is full or the path too long, leaving the file to the next writer's
+// leftover removal.
+int watch(const std::string& path) {
+  if (path.size() >= PATH_MAX) return -1;
+  for (std::size_t i = 0; i < cleanup_slots.size(); ++i) {
+    int expected = FREE;
+    if (cleanup_slots[i].state.compare_exchange_strong(expected, FILLING)) {
+      std::memcpy(cleanup_slots[i].path, path.c_str(), path.size() + 1);
+      cleanup_slots[i].state.store(READY);
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+void unwatch(int slot) {
+  if (slot >= 0) cleanup_slots[static_cast<std::size_t>(slot)].state.store(FREE);
+}
+
+// While any set is being written: SIGINT and SIGTERM remove the watched
+// files first, and a file-size limit makes write() fail with EFBIG (an
+// error that names the file) instead of killing the process. Signals the
+// process already handles or ignores are left as they are.
+class SignalScope {
+ public:
+  SignalScope() {
+    const std::lock_guard<std::mutex> hold(mutex_);
+    if (users_++ > 0) return;
+    take(SIGINT, remove_watched_files_and_end);
+    take(SIGTERM, remove_watched_files_and_end);
+    take(SIGXFSZ, SIG_IGN);
+  }
+  ~SignalScope() {
+    const std::lock_guard<std::mutex> hold(mutex_);
+    if (--users_ > 0) return;
+    for (const auto& [signal_number, previous] : saved_) ::sigaction(signal_number, &previous, nullptr);
+    saved_.clear();
+  }
+  SignalScope(const SignalScope&) = delete;
+  SignalScope& operator=(const SignalScope&) = delete;
+
+ private:
+  static void take(int signal_number, void (*handler)(int)) {
+    struct sigaction previous {};
+    if (::sigaction(signal_number, nullptr, &previous) != 0) return;
+    if ((previous.sa_flags & SA_SIGINFO) != 0 || previous.sa_handler != SIG_DFL) return;
+    struct sigaction replacement {};
+    replacement.sa_handler = handler;
+    sigemptyset(&replacement.sa_mask);
+    sigaddset(&replacement.sa_mask, SIGINT);
+    sigaddset(&replacement.sa_mask, SIGTERM);
+    if (::sigaction(signal_number, &replacement, nullptr) == 0) saved_.emplace_back(signal_number, previous);
+  }
+
+  static inline std::mutex mutex_;
+  static inline int users_ = 0;
+  static inline std::vector<std::pair<int, struct sigaction>> saved_;
+};
+
+// Holds SIGINT and SIGTERM back in this thread while alive, so that no file
+// is created unwatched and no set is renamed into place only in part.
+class HeldSignals {
+ public:
+  HeldSignals() {
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~HeldSignals() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  HeldSignals(const HeldSignals&) = delete;
+  HeldSignals& operator=(const HeldSignals&) = delete;
+
+ private:
+  sigset_t previous_{};
+};
+
+// ---- Names ----
+
+// A temporary file is "<head>.tmp-<pid>-<RANDOM_LETTERS letters or digits>".
+constexpr const char* TEMP_MARK = ".tmp-";
+constexpr std::size_t RANDOM_LETTERS = 6;
+constexpr std::size_t PID_DIGITS_MAX = 10;
+constexpr std::size_t TEMP_SUFFIX_MAX = 5 + PID_DIGITS_MAX + 1 + RANDOM_LETTERS;
+constexpr std::size_t NAME_HASH_DIGITS = 8;
+constexpr const char* LOCK_SUFFIX = ".lock";
+
+std::string write_error(const std::string& path, int error) { return describe_errno("write", path, error); }
+
+// The directory part of `path` with its trailing separator, "" for a bare
+// name, ready for join_path.
+std::string directory_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::size_t name_limit(const std::string& directory) {
+  const long limit = ::pathconf(directory.empty() ? "." : directory.c_str(), _PC_NAME_MAX);
+  return limit > static_cast<long>(TEMP_SUFFIX_MAX + NAME_HASH_DIGITS + 8) ? static_cast<std::size_t>(limit) : NAME_MAX;
+}
+
+// `name`, shortened when `reserve` more bytes would not fit the name limit:
+// cut at a character boundary and marked with "~" and the start of the
+// whole name's SHA-256, so that long names sharing their start stay apart.
+std::string fitted_name(const std::string& name, std::size_t reserve, std::size_t limit) {
+  if (name.size() + reserve <= limit) return name;
+  std::size_t cut = limit - reserve - 1 - NAME_HASH_DIGITS;
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  return name.substr(0, cut) + "~" + sha256_hex(name).substr(0, NAME_HASH_DIGITS);
+}
+
+std::string random_letters() {
+  static constexpr char LETTERS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::array<unsigned char, RANDOM_LETTERS> bytes{};
+  if (::getrandom(bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
+    // Uniqueness only, no secrecy: O_EXCL settles any clash.
+    static std::atomic<unsigned long> counter{0};
+    unsigned long seed = static_cast<unsigned long>(std::chrono::steady_clock::now().time_since_epoch().count());
+    seed ^= counter.fetch_add(1) * 2654435761UL;
+    for (auto& byte : bytes) {
+      byte = static_cast<unsigned char>(seed);
+      seed = seed * 6364136223846793005UL + 1442695040888963407UL;
+    }
+  }
+  std::string letters;
+  for (const unsigned char byte : bytes) letters.push_back(LETTERS[byte % (sizeof LETTERS - 1)]);
+  return letters;
+}
+
+// The writer's process id when `name` is a temporary file of `head`.
+std::optional<pid_t> temp_writer(const std::string& name, const std::string& head) {
+  const std::string lead = head + TEMP_MARK;
+  if (!name.starts_with(lead)) return std::nullopt;
+  const std::string rest = name.substr(lead.size());
+  const std::size_t dash = rest.find('-');
+  if (dash == 0 || dash == std::string::npos || dash > PID_DIGITS_MAX || rest.size() != dash + 1 + RANDOM_LETTERS) {
+    return std::nullopt;
+  }
+  long long pid = 0;
+  for (std::size_t i = 0; i < dash; ++i) {
+    if (std::isdigit(static_cast<unsigned char>(rest[i])) == 0) return std::nullopt;
+    pid = pid * 10 + (rest[i] - '0');
+  }
+  for (std::size_t i = dash + 1; i < rest.size(); ++i) {
+    if (std::isalnum(static_cast<unsigned char>(rest[i])) == 0) return std::nullopt;
+  }
+  if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return std::nullopt;
+  return static_cast<pid_t>(pid);
+}
+
+// The file-creation mask, read without setting it: setting it, even
+// briefly, would change what files other threads create. Unknown (no /proc),
+// it is taken as the most private, so that nothing is exposed.
+mode_t current_umask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("Umask:")) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+  }
+  return 077;
+}
+
+// The file a plain open for writing creates at `path`, which does not exist:
+// `path` itself, or the file a dangling symbolic link (relative ones from
+// their link's directory) points to.
+std::string follow_links(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t size = ::readlink(current.c_str(), target.data(), target.size());
+    if (size < 0) throw IoError(write_error(path, errno));
+    target.resize(static_cast<std::size_t>(size));
+    current = join_path(directory_of(current), target);
+  }
+  throw IoError(write_error(path, ELOOP));
+}
+
+// ---- The set ----
+
+// One destination on its way into place.
+struct Destination {
+  std::string given;      // as the caller named it, for messages
+  std::string target;     // symbolic links followed
+  std::string directory;  // of the target, see directory_of
+  std::string temp_head;  // the target's name, shortened to leave room for the temporary suffix
+  bool in_place = false;  // a device or FIFO, written directly
+  std::optional<struct stat> existing;
+  std::string temp;  // the temporary file while it exists
+  int fd = -1;
+  int watch_slot = -1;
+};
+
+Destination inspect(const std::string& path) {
+  Destination destination;
+  destination.given = path;
+  if (path.empty() || path.find('\0') != std::string::npos) throw IoError(write_error(path, EINVAL));
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) throw IoError(write_error(path, EISDIR));
+    if (!S_ISREG(info.st_mode)) {
+      // Opened as given: /dev/stdout and its kind are links that only the
+      // kernel can follow.
+      destination.target = path;
+      destination.in_place = true;
+      return destination;
+    }
+    // A plain write refuses a file the process may not write, so the
+    // replacement must too, although the directory would allow a rename.
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) throw IoError(write_error(path, errno));
+    std::error_code error;
+    destination.target = std::filesystem::canonical(path, error).string();
+    if (error) throw IoError(write_error(path, error.value()));
+    destination.existing = info;
+  } else if (errno == ENOENT) {
+    destination.target = follow_links(path);
+  } else {
+    throw IoError(write_error(path, errno));
+  }
+  destination.directory = directory_of(destination.target);
+  const std::string name = base_name(destination.target);
+  const std::size_t limit = name_limit(destination.directory);
+  // Found now, before anything of the set is in place.
+  if (name.size() > limit) throw IoError(write_error(path, ENAMETOOLONG));
+  destination.temp_head = fitted_name(name, TEMP_SUFFIX_MAX, limit);
+  return destination;
+}
+
+// The exclusive lock of a set, on a file beside its first destination's
+// link-followed target (so also writers through different links take
+// turns, and /dev/stdout as a regular file needs no lock in /dev), removed
+// by its holder on release.
+class SetLock {
+ public:
+  explicit SetLock(const Destination& first)
+      : path_(first.directory +
+              fitted_name(base_name(first.target), std::strlen(LOCK_SUFFIX), name_limit(first.directory)) +
+              LOCK_SUFFIX),
+        given_(first.given) {
+    for (;;) {
+      fd_ = ::open(path_.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+      if (fd_ < 0) fail(errno);
+      while (::flock(fd_, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        const int error = errno;
+        ::close(fd_);
+        fail(error);
+      }
+      // The previous holder removes the file on release; a lock on a
+      // removed file guards nothing, so take the one now at the path.
+      struct stat held {};
+      struct stat current {};
+      if (::fstat(fd_, &held) == 0 && ::lstat(path_.c_str(), &current) == 0 && held.st_dev == current.st_dev &&
+          held.st_ino == current.st_ino) {
+        break;
+      }
+      ::close(fd_);
+    }
+    watch_slot_ = watch(path_);
+  }
+  ~SetLock() {
+    {
+      const HeldSignals held;
+      unwatch(watch_slot_);
+      ::unlink(path_.c_str());
+    }
+    ::close(fd_);
+  }
+  SetLock(const SetLock&) = delete;
+  SetLock& operator=(const SetLock&) = delete;
+
+ private:
+  [[noreturn]] void fail(int error) const { throw IoError(write_error(given_, error) + " (lock file " + path_ + ")"); }
+
+  std::string path_;
+  std::string given_;
+  int fd_ = -1;
+  int watch_slot_ = -1;
+};
+
+// The destinations of one set; whatever temporary file is left when it goes
+// (a failure) is removed.
+class StagedSet {
+ public:
+  explicit StagedSet(const std::vector<OutputFile>& files) {
+    for (const auto& file : files) destinations.push_back(inspect(file.path));
+  }
+  ~StagedSet() {
+    for (auto& destination : destinations) {
+      if (destination.fd >= 0) ::close(destination.fd);
+      if (destination.temp.empty()) continue;
+      const HeldSignals held;
+      ::unlink(destination.temp.c_str());
+      unwatch(destination.watch_slot);
+    }
+  }
+  StagedSet(const StagedSet&) = delete;
+  StagedSet& operator=(const StagedSet&) = delete;
+
+  std::vector<Destination> destinations;
+};
+
+// Removes temporary files of `destination` whose writing process is gone.
+void remove_leftovers(const Destination& destination) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path directory = destination.directory.empty() ? fs::path(".") : fs::path(destination.directory);
+  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    const std::optional<pid_t> writer = temp_writer(name, destination.temp_head);
+    if (!writer || *writer == ::getpid()) continue;
+    // A live writer, or one of another user (EPERM), keeps its file.
+    if (::kill(*writer, 0) == 0 || errno != ESRCH) continue;
+    ::unlink((destination.directory + name).c_str());
+  }
+}
+
+void write_all(int fd, std::string_view content, const std::string& given) {
+  while (!content.empty()) {
+    const ssize_t put = ::write(fd, content.data(), content.size());
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      throw IoError(write_error(given, errno));
+    }
+    content.remove_prefix(static_cast<std::size_t>(put));
+  }
+}
+
+void write_temp(Destination& destination, std::string_view content, mode_t new_file_mode) {
+  const std::string lead = destination.directory + destination.temp_head + TEMP_MARK + std::to_string(::getpid()) + "-";
+  for (int attempt = 0; destination.fd < 0; ++attempt) {
+    const std::string path = lead + random_letters();
+    const HeldSignals held;
+    // Private while it is written, whatever it is to become.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0 && (errno != EEXIST || attempt == 99)) throw IoError(write_error(destination.given, errno));
+    if (fd < 0) continue;
+    destination.fd = fd;
+    destination.temp = path;
+    destination.watch_slot = watch(path);
+  }
+  write_all(destination.fd, content, destination.given);
+  mode_t mode = new_file_mode;
+  if (const auto& existing = destination.existing) {
+    mode = existing->st_mode & 07777;
+    // Only a privileged process may give a file away; otherwise the writer
+    // becomes the owner, as with any replaced file.
+    if ((existing->st_uid != ::geteuid() || existing->st_gid != ::getegid()) &&
+        ::fchown(destination.fd, existing->st_uid, existing->st_gid) != 0 &&
+        ::fchown(destination.fd, static_cast<uid_t>(-1), existing->st_gid) != 0) {
+      // Neither allowed: the file keeps the writer's owner and group.
+    }
+  }
+  if (::fchmod(destination.fd, mode) != 0 || ::fsync(destination.fd) != 0) {
+    throw IoError(write_error(destination.given, errno));
+  }
+  if (::close(std::exchange(destination.fd, -1)) != 0) throw IoError(write_error(destination.given, errno));
+}
+
+void write_in_place(const Destination& destination, std::string_view content) {
+  const FdGuard guard(::open(destination.target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  if (guard.fd < 0) throw IoError(write_error(destination.given, errno));
+  write_all(guard.fd, content, destination.given);
+}
+
+void sync_directories(const std::vector<Destination>& destinations) {
+  std::set<std::string> directories;
+  for (const auto& destination : destinations) {
+    if (!destination.in_place) directories.insert(destination.directory.empty() ? "." : destination.directory);
+  }
+  // Best effort: some file systems refuse to sync a directory.
+  for (const auto& directory : directories) {
+    const FdGuard guard(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (guard.fd >= 0) ::fsync(guard.fd);
+  }
+}
+
+std::vector<std::string> remove_paths(const std::vector<std::string>& paths) {
+  std::vector<std::string> removed;
+  for (const auto& path : paths) {
+    struct stat info {};
+    // Absent (or a name too long to exist): nothing to remove.
+    if (path.find('\0') != std::string::npos || ::lstat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) continue;
+    if (::unlink(path.c_str()) == 0) {
+      removed.push_back(path);
+    } else {
+      log_warning("Cannot remove %s: %s", path, std::string(std::strerror(errno)));
+    }
+  }
+  return removed;
+}
+
+}  // namespace
+
+std::vector<std::string> write_files_together(const std::vector<OutputFile>& files,
+                                              const std::vector<std::string>& remove_after) {
+  if (files.empty()) return {};
+  const SignalScope signals;
+  std::optional<SetLock> lock;
+  StagedSet set(files);
+  std::vector<Destination>& destinations = set.destinations;
+  if (!destinations.front().in_place) lock.emplace(destinations.front());
+  for (const auto& destination : destinations) {
+    if (!destination.in_place) remove_leftovers(destination);
+  }
+
+  const mode_t new_file_mode = 0666 & ~current_umask();
+  for (std::size_t i = 0; i < destinations.size(); ++i) {
+    if (!destinations[i].in_place) write_temp(destinations[i], files[i].content, new_file_mode);
+  }
+  for (std::size_t i = 0; i < destinations.size(); ++i) {
+    if (destinations[i].in_place) write_in_place(destinations[i], files[i].content);
+  }
+  {
+    const HeldSignals held;
+    for (auto& destination : destinations) {
+      if (destination.in_place) continue;
+      if (::rename(destination.temp.c_str(), destination.target.c_str()) != 0) {
+        throw IoError(write_error(destination.given, errno));
+      }
+      destination.temp.clear();
+      unwatch(std::exchange(destination.watch_slot, -1));
+    }
+  }
+  sync_directories(destinations);
+  return remove_paths(remove_after);
+}
+
+CreatedDirectories::CreatedDirectories(const std::string& directory) {
+  if (directory.empty()) return;
+  const auto parent_of = [](std::string path) {
+    while (path.size() > 1 && path.ends_with('/')) path.pop_back();
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return std::string();
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+  };
+  std::vector<std::string> missing;  // outermost first
+  for (std::string path = directory; !path.empty() && !path_exists(path); path = parent_of(path)) {
+    missing.insert(missing.begin(), path);
+  }
+  for (const auto& path : missing) {
+    if (::mkdir(path.c_str(), 0777) == 0) {
+      created_.push_back(path);
+      continue;
+    }
+    const int error = errno;
+    if (error == EEXIST && is_directory(path)) continue;
+    remove_created();
+    throw IoError(describe_errno("create directory", directory, error));
+  }
+  if (!is_directory(directory)) {
+    remove_created();
+    throw IoError(describe_errno("create directory", directory, ENOTDIR));
+  }
+}
+
+CreatedDirectories::~CreatedDirectories() { remove_created(); }
+
+void CreatedDirectories::remove_created() {
+  // rmdir removes only an empty directory: whatever holds files stays.
+  for (; !created_.empty(); created_.pop_back()) ::rmdir(created_.back().c_str());
+}
+
+}  // namespace callset_converter

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace callset_converter {
+
+// One file of a set that is written together: where it goes and its bytes.
+struct OutputFile {
+  std::string path;
+  std::string content;
+};
+
+// Writes `files` as one set, so that a reader never finds one file of a run
+// next to another run's file, and returns those of `remove_after` that it
+// removed.
+//
+// - Each destination is written as a plain "open for writing, created or
+//   truncated" would: symbolic links are followed; an existing file keeps its
+//   permission bits (and, where the process may, its owner) and is refused
+//   with IoError when the process may not write it; a new file gets what the
+//   umask gives; a device or FIFO is written in place; a directory is an
+//   error.
+// - Every other destination is written to a temporary file beside its
+//   link-followed target, named "<name>.tmp-<pid>-<six letters or digits>"
+//   (the name shortened to fit the file system's name limit, with a hash of
+//   the whole name). All of them are complete and flushed to disk before the
+//   first is renamed into place; when any cannot be, none is, the temporary
+//   files are removed and IoError names the destination (a file-size limit
+//   gives "File too large", not a killed process).
+// - Two writers of the same first destination take turns through an
+//   exclusive lock on "<name>.lock" beside its link-followed target, held
+//   from before the first temporary file until after `remove_after` is
+//   done, then removed.
+//   Meanwhile temporary files of these destinations whose writing process is
+//   gone (killed) are removed.
+// - SIGINT and SIGTERM (when the process has not set its own handling) remove
+//   the temporary files and the lock before the process ends by the signal;
+//   they wait while the files are renamed, so that the set is whole.
+// - `remove_after`: paths removed (unless absent or a directory) once the
+//   files are in place, under the same lock; a failure to remove one is
+//   logged as a warning.
+std::vector<std::string> write_files_together(const std::vector<OutputFile>& files,
+                                              const std::vector<std::string>& remove_after = {});
+
+// Creates `directory` and its missing parents ("" is the working directory).
+// Unless keep() is called, the directories it created are removed again when
+// the object goes, if they are still empty, so that a run that fails leaves
+// none behind. A failure raises IoError "Cannot create directory <path>: ...".
+class CreatedDirectories {
+ public:
+  explicit CreatedDirectories(const std::string& directory);
+  ~CreatedDirectories();
+  CreatedDirectories(const CreatedDirectories&) = delete;
+  CreatedDirectories& operator=(const CreatedDirectories&) = delete;
+
+  void keep() { created_.clear(); }
+
+ private:
+  void remove_created();
+
+  std::vector<std::string> created_;
+};
+
+}  // namespace callset_converter
