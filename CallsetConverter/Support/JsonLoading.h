@@ -53,11 +53,20 @@ class JsonSelection {
 // InvalidArgumentError "<origin> is not valid JSON: <parser description>"
 // with the parser's error nested as its cause, whatever the selection. Object
 // members are indexed while they are built, so a large object costs time in
-// proportion to its size.
+// proportion to its size. An integer beyond 64 bits is kept exactly
+// (exact_integer, Json.h).
+//
+// The parser reads up to 64 bytes past the end of the text: a string whose
+// spare capacity holds them is parsed where it is; other text is copied
+// first.
 JsonDict parse_json_document(std::string_view text, const std::string& origin, const JsonSelection& selection);
+JsonDict parse_json_document(const std::string& text, const std::string& origin, const JsonSelection& selection);
+inline JsonDict parse_json_document(const char* text, const std::string& origin, const JsonSelection& selection) {
+  return parse_json_document(std::string_view(text), origin, selection);
+}
 
-// Reads `path` (file-system failures raise IoError) and parses it with the
-// selective parse_json_document. Bytes that are not UTF-8 raise
+// Reads `path` (file-system failures raise IoError) once and parses it with
+// the selective parse_json_document. Bytes that are not UTF-8 raise
 // TextDecodeError, before any fault of the JSON itself.
 JsonDict load_json_file(const std::string& path, const JsonSelection& selection);
 
