@@ -299,8 +299,9 @@ class DocumentWalker {
       }
       const JsonSelection* kept = selection->member(members.back().first);
       // A discarded member keeps its name; its value is never built.
-      members.back().second = kept == nullptr ? (walk(member, token, nullptr, depth), JsonDict(JsonDict::value_t::discarded))
-                                              : walk(member, token, kept, depth);
+      members.back().second = kept == nullptr
+                                  ? (walk(member, token, nullptr, depth), JsonDict(JsonDict::value_t::discarded))
+                                  : walk(member, token, kept, depth);
     }
     if (selection == nullptr) return JsonDict();
     return object_of(members);
@@ -535,7 +536,8 @@ class ValidatingHandler {
     const std::size_t offset = std::min(*refusal.offset, text.size());
     const std::string_view before = text.substr(0, offset);
     const std::size_t line_start = before.rfind('\n') == std::string_view::npos ? 0 : before.rfind('\n') + 1;
-    position = {offset + 1, offset + 1 - line_start, static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'))};
+    position = {offset + 1, offset + 1 - line_start,
+                static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'))};
   }
   throw JsonDict::parse_error::create(101, position, "syntax error while parsing value - " + refusal.reason,
                                       static_cast<const JsonDict*>(nullptr));
