@@ -10,6 +10,7 @@ trap 'rm -rf "$work"' EXIT
 (cd "$build_dir" && cpack -G DEB -B "$work/package" >/dev/null)
 deb=$(ls "$work"/package/*.deb)
 dpkg-deb --field "$deb" Depends | grep -q zlib1g
+dpkg-deb --field "$deb" Depends | grep -q libsimdjson
 dpkg-deb -x "$deb" "$work/root"
 "$work/root/usr/bin/callset-converter" --input-dir "$source_dir/examples" \
   --output-dir "$work/out" 2>/dev/null
