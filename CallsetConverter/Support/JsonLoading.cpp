@@ -147,10 +147,10 @@ JsonDict object_of(std::vector<Member>& members) {
   return object;
 }
 
-// Why the fast parse refused a document: the simdjson error, or nothing when
-// the walk below refused a value itself; with the byte offset where it
-// stopped, when known. Only a document that is not valid JSON is refused, so
-// this is thrown on the failure path alone.
+// Why the fast parse refused a document (the simdjson error, or what the
+// walk below found wrong), with the byte offset where it stopped when known.
+// Only a document that is not valid JSON is refused, so this is thrown on
+// the failure path alone.
 struct Refusal {
   std::string reason;
   std::optional<std::size_t> offset;
@@ -216,11 +216,11 @@ void append_utf8(std::string& out, char32_t cp) {
 // strings and where each string ends; the walk checks the grammar, the
 // escapes, the numbers and the literals, and the nesting depth. Strings and
 // numbers are checked on their text here rather than by the parser's own
-// conversions, so that unread text is never copied, an integer of any length
-// keeps its digits and the rules are exactly those of the loader's errors.
+// conversions, so that unread text is never copied and an integer of any
+// length keeps its digits.
 class DocumentWalker {
  public:
-  DocumentWalker(std::string_view text) : text_(text) {}
+  explicit DocumentWalker(std::string_view text) : text_(text) {}
 
   JsonDict root(simdjson::ondemand::document& document, const JsonSelection& selection) {
     const std::string_view token = take(document.raw_json_token());
@@ -252,8 +252,9 @@ class DocumentWalker {
     throw Refusal{reason, offset};
   }
 
-  // What to build of `selection`'s value: the whole value, its members
-  // (objects only) or nothing (nullptr: validated, not built).
+  // Validates `value`, whose text begins with `token`, and builds what
+  // `selection` names of it: the whole value, an object's members, or
+  // nothing (nullptr: validated only, an empty result).
   JsonDict walk(simdjson::ondemand::value& value, std::string_view token, const JsonSelection* selection,
                 std::size_t depth) {
     if (!is_container(token)) return scalar(token, selection);
@@ -298,10 +299,9 @@ class DocumentWalker {
         continue;
       }
       const JsonSelection* kept = selection->member(members.back().first);
-      // A discarded member keeps its name; its value is never built.
-      members.back().second = kept == nullptr
-                                  ? (walk(member, token, nullptr, depth), JsonDict(JsonDict::value_t::discarded))
-                                  : walk(member, token, kept, depth);
+      JsonDict built = walk(member, token, kept, depth);
+      // A discarded member keeps its name; its value is only validated.
+      members.back().second = kept == nullptr ? JsonDict(JsonDict::value_t::discarded) : std::move(built);
     }
     if (selection == nullptr) return JsonDict();
     return object_of(members);
@@ -579,17 +579,20 @@ JsonDict parse_json_document(const std::string& text, const std::string& origin,
   return parse_json_document(std::string_view(text), origin, selection);
 }
 
-JsonDict load_json_file(const std::string& path, const JsonSelection& selection) {
-  const std::string bytes = read_file_bytes(path);
+JsonDict parse_json_file_bytes(const std::string& bytes, const std::string& path, const JsonSelection& selection) {
   try {
     return parse_json_document(bytes, path, selection);
   } catch (const InvalidArgumentError&) {
     // Bytes that are not UTF-8 are reported before any fault of the JSON.
-    // A document the parser accepts never has any (the index pass checks
+    // A document the parser accepts never has any (its index pass checks
     // the whole text), so only a refused one needs the search.
     require_utf8(bytes, path);
     throw;
   }
+}
+
+JsonDict load_json_file(const std::string& path, const JsonSelection& selection) {
+  return parse_json_file_bytes(read_file_bytes(path), path, selection);
 }
 
 }  // namespace callset_converter

@@ -65,8 +65,13 @@ inline JsonDict parse_json_document(const char* text, const std::string& origin,
   return parse_json_document(std::string_view(text), origin, selection);
 }
 
+// Parses `bytes`, the content of the file `path`, with the selective
+// parse_json_document. Bytes that are not UTF-8 raise TextDecodeError,
+// before any fault of the JSON itself.
+JsonDict parse_json_file_bytes(const std::string& bytes, const std::string& path, const JsonSelection& selection);
+
 // Reads `path` (file-system failures raise IoError) once and parses it with
-// the selective parse_json_document. Bytes that are not UTF-8 raise
+// parse_json_file_bytes. Bytes that are not UTF-8 raise
 // TextDecodeError, before any fault of the JSON itself.
 JsonDict load_json_file(const std::string& path, const JsonSelection& selection);
 
