@@ -14,7 +14,7 @@ namespace callset_converter {
 // selection validates the whole document exactly as a full load does (same
 // parser, same errors), but builds only what the selection names, so the
 // bulk of a large input that no reader reads (PharmCAT's drug annotations,
-// say) costs one scan and no memory.
+// say) is validated where it lies and never copied into values.
 //
 // A selection is a tree of member names below the root. An object at a
 // point of the tree lists every member, in file order, with the later of two
