@@ -49,6 +49,6 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6 (>= 12), libgcc-s1, zlib1g, libicu72, libssl3")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6 (>= 12), libgcc-s1, zlib1g, libicu72, libssl3, libsimdjson14")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 include(CPack)

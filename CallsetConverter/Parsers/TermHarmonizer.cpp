@@ -103,6 +103,9 @@ std::size_t hla_allele_fields(const JsonDict& rules) {
     if (std::isfinite(number) && number >= 1 && number == std::floor(number)) {
       return number >= static_cast<double>(most) ? most : static_cast<std::size_t>(number);
     }
+  } else if (const auto exact = exact_integer_text(*value)) {
+    // Beyond 64 bits: larger than any allele has fields.
+    if (!exact->starts_with('-')) return most;
   } else if (value->is_string()) {
     const std::string text = trim(value->get_ref<const std::string&>());
     std::size_t number = 0;

@@ -10,6 +10,25 @@
 
 namespace callset_converter {
 
+namespace {
+
+// The binary subtype that marks an exact_integer value; the system reads no
+// binary JSON, so no other binary value ever carries it.
+constexpr std::uint8_t kExactIntegerSubtype = 'I';
+
+}  // namespace
+
+JsonDict exact_integer(std::string_view text) {
+  return JsonDict::binary(JsonDict::binary_t::container_type(text.begin(), text.end()), kExactIntegerSubtype);
+}
+
+std::optional<std::string_view> exact_integer_text(const JsonDict& value) {
+  if (!value.is_binary()) return std::nullopt;
+  const auto& bytes = value.get_binary();
+  if (!bytes.has_subtype() || bytes.subtype() != kExactIntegerSubtype) return std::nullopt;
+  return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
 bool is_blank(const JsonDict* value) { return value == nullptr || is_blank(*value); }
 
 bool is_blank(const JsonDict& value) {
@@ -57,7 +76,7 @@ std::string kind_name(const JsonDict& value) {
     case JsonDict::value_t::boolean:
       return "bool";
     case JsonDict::value_t::binary:
-      return "bytes";
+      return exact_integer_text(value) ? "int" : "bytes";
     case JsonDict::value_t::null:
     case JsonDict::value_t::discarded:
       break;
@@ -127,6 +146,9 @@ std::optional<std::string> scalar_text(const JsonDict& value) {
       return float_text(value.get<double>());
     case JsonDict::value_t::boolean:
       return value.get<bool>() ? "True" : "False";
+    case JsonDict::value_t::binary:
+      if (const auto digits = exact_integer_text(value)) return std::string(*digits);
+      [[fallthrough]];
     default:
       return to_json_text(value, JsonStyle::Compact);
   }
@@ -230,6 +252,12 @@ void append_scalar(std::string& out, const JsonDict& value) {
       }
       break;
     }
+    case JsonDict::value_t::binary:
+      if (const auto digits = exact_integer_text(value)) {
+        out += *digits;
+        break;
+      }
+      [[fallthrough]];
     default:
       out += "null";
   }

@@ -22,6 +22,15 @@ const JsonDict* find_member(const JsonDict& object, std::string_view key);
 // "int", "float", "bool" or "NoneType".
 std::string kind_name(const JsonDict& value);
 
+// An integer of the input that does not fit in 64 bits. It is held as its
+// decimal text (a leading '-' when negative, digits as written) inside a
+// binary value of its own subtype, so that every copy of it keeps every
+// digit: kind_name calls it "int", scalar_text gives its digits, the writer
+// writes them as a JSON number and it is never blank (it is never zero).
+JsonDict exact_integer(std::string_view text);
+// The decimal text of an exact_integer value; nothing for any other value.
+std::optional<std::string_view> exact_integer_text(const JsonDict& value);
+
 // The shortest decimal text that reads back as the same double, always with
 // a fraction part or an exponent: 2.0, 1.5, 100.0, 1e-05, 1e+16.
 std::string float_text(double value);

@@ -14,7 +14,7 @@ namespace callset_converter {
 // selection validates the whole document exactly as a full load does (same
 // parser, same errors), but builds only what the selection names, so the
 // bulk of a large input that no reader reads (PharmCAT's drug annotations,
-// say) costs one scan and no memory.
+// say) is validated where it lies and never copied into values.
 //
 // A selection is a tree of member names below the root. An object at a
 // point of the tree lists every member, in file order, with the later of two
@@ -53,11 +53,25 @@ class JsonSelection {
 // InvalidArgumentError "<origin> is not valid JSON: <parser description>"
 // with the parser's error nested as its cause, whatever the selection. Object
 // members are indexed while they are built, so a large object costs time in
-// proportion to its size.
+// proportion to its size. An integer beyond 64 bits is kept exactly
+// (exact_integer, Json.h).
+//
+// The parser reads up to 64 bytes past the end of the text: a string whose
+// spare capacity holds them is parsed where it is; other text is copied
+// first.
 JsonDict parse_json_document(std::string_view text, const std::string& origin, const JsonSelection& selection);
+JsonDict parse_json_document(const std::string& text, const std::string& origin, const JsonSelection& selection);
+inline JsonDict parse_json_document(const char* text, const std::string& origin, const JsonSelection& selection) {
+  return parse_json_document(std::string_view(text), origin, selection);
+}
 
-// Reads `path` (file-system failures raise IoError) and parses it with the
-// selective parse_json_document. Bytes that are not UTF-8 raise
+// Parses `bytes`, the content of the file `path`, with the selective
+// parse_json_document. Bytes that are not UTF-8 raise TextDecodeError,
+// before any fault of the JSON itself.
+JsonDict parse_json_file_bytes(const std::string& bytes, const std::string& path, const JsonSelection& selection);
+
+// Reads `path` (file-system failures raise IoError) once and parses it with
+// parse_json_file_bytes. Bytes that are not UTF-8 raise
 // TextDecodeError, before any fault of the JSON itself.
 JsonDict load_json_file(const std::string& path, const JsonSelection& selection);
 

@@ -170,6 +170,13 @@ INSTANTIATE_TEST_SUITE_P(
                       {"gene": "B", "diplotype": 0.1, "phenotype": null}])",
                   {upload("7", "True", {"2"}), upload("A", "False", {"100.0"}), upload("B", "0.1")},
                   {}},
+        ParseCase{
+            "integers_beyond_64_bits_keep_their_digits",
+            "calls.json",
+            R"({"CYP2D6": {"Diplotype": 123456789012345678901234567890},
+                      "CYP2C9": {"Diplotype": "*1/*2", "Activity": -18446744073709551616}})",
+            {upload("CYP2D6", "123456789012345678901234567890"), upload("CYP2C9", "*1/*2", {"-18446744073709551616"})},
+            {}},
         ParseCase{"json_row_without_gene",
                   "calls.json",
                   R"([{"Diplotype": "*1/*2", "n": 2, "x": [1, "a"]}, {"Gene": "CYP2D6", "Diplotype": "*1/*4"}])",

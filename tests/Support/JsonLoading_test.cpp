@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -162,18 +163,6 @@ TEST(JsonSelectiveLoad, MatchesThePlainParseOnRealCallerOutputs) {
   EXPECT_GE(files, 8U);
 }
 
-TEST(JsonSelectiveLoad, LeavesUnreadValuesDiscarded) {
-  const JsonDict root =
-      parse_json_document(R"({"drugs": {"x": [1]}, "genes": {"A": 1}})", "in.json", JsonSelection::member_names());
-  ASSERT_TRUE(root.is_object());
-  const JsonDict* drugs = find_member(root, "drugs");
-  ASSERT_NE(drugs, nullptr);
-  EXPECT_TRUE(drugs->is_discarded());
-  EXPECT_TRUE(is_blank(*drugs));
-  EXPECT_EQ(kind_name(*drugs), "NoneType");
-  EXPECT_EQ(to_json_text(root, JsonStyle::Compact), R"({"drugs": null, "genes": null})");
-}
-
 // The message and the nested parser error of a failed load.
 struct Failure {
   std::string message;
@@ -193,6 +182,74 @@ Failure failure_of(const std::string& text, const JsonSelection& selection) {
     }
   }
   return failure;
+}
+
+// The loader against the JSON library's own parser on every document of the
+// fuzz regression corpus: the same tree for each selection, or the same
+// error. The library reads integers beyond 64 bits as doubles and skips a
+// byte-order mark, so documents with those are left to the tests of them.
+TEST(JsonSelectiveLoad, MatchesThePlainParseOnTheFuzzCorpus) {
+  std::size_t documents = 0;
+  for (const auto& entry :
+       std::filesystem::recursive_directory_iterator(std::string(CALLSET_SOURCE_DIR) + "/tests/fuzz-corpus")) {
+    if (!entry.is_regular_file()) continue;
+    const std::string text = read_file_bytes(entry.path().string());
+    if (text.starts_with("\xEF\xBB\xBF")) continue;
+    const std::string label = entry.path().filename().string();
+    const auto long_digits =
+        std::search_n(text.begin(), text.end(), 20, '0', [](char c, char) { return c >= '0' && c <= '9'; });
+    if (long_digits != text.end()) continue;  // perhaps an integer beyond 64 bits
+    try {
+      const JsonDict plain = JsonDict::parse(text);
+      expect_selections_match_plain_parse(text, label);
+    } catch (const JsonDict::exception& error) {
+      for (const auto& [name, selection] : reader_selections()) {
+        EXPECT_EQ(failure_of(text, selection).message, std::string("in.json is not valid JSON: ") + error.what())
+            << label << ", selection " << name;
+      }
+    }
+    ++documents;
+  }
+  EXPECT_GE(documents, 50U);
+}
+
+// Single-byte changes anywhere in a document with every kind of token: the
+// loader accepts exactly what the library's parser accepts, builds the same
+// tree and gives the same error.
+TEST(JsonSelectiveLoad, MutatedDocumentsMatchThePlainParse) {
+  const std::string original =
+      R"({"genes": {"CPIC": {"A": {"n": [0, -1, 2.5e-3, 1E2, true, false, null], "t": "x\"\\\/\b\f\n\r\t\u00e9\ud83d\ude00"}}},)"
+      "\n \"drugs\": [{\"d\": \"\xC3\xA9\", \"e\": {}}, [], -0.0], \"title\": \"t\"}";
+  const char replacements[] = {'"', '\\', '{', '}', '[', ']', ',', ':', ' ',
+                               '0', '-',  '.', 'e', 'u', 'd', 'n', 'x', '\x01'};
+  expect_selections_match_plain_parse(original, "unchanged");
+  std::uint64_t state = 42;
+  for (int round = 0; round < 600; ++round) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    std::string text = original;
+    const std::size_t at = static_cast<std::size_t>(state >> 33) % text.size();
+    text[at] = replacements[(state >> 20) % sizeof replacements];
+    try {
+      const JsonDict plain = JsonDict::parse(text);
+      expect_selections_match_plain_parse(text, text);
+    } catch (const JsonDict::exception& error) {
+      EXPECT_EQ(failure_of(text, JsonSelection::member_names()).message,
+                std::string("in.json is not valid JSON: ") + error.what())
+          << text;
+    }
+  }
+}
+
+TEST(JsonSelectiveLoad, LeavesUnreadValuesDiscarded) {
+  const JsonDict root =
+      parse_json_document(R"({"drugs": {"x": [1]}, "genes": {"A": 1}})", "in.json", JsonSelection::member_names());
+  ASSERT_TRUE(root.is_object());
+  const JsonDict* drugs = find_member(root, "drugs");
+  ASSERT_NE(drugs, nullptr);
+  EXPECT_TRUE(drugs->is_discarded());
+  EXPECT_TRUE(is_blank(*drugs));
+  EXPECT_EQ(kind_name(*drugs), "NoneType");
+  EXPECT_EQ(to_json_text(root, JsonStyle::Compact), R"({"drugs": null, "genes": null})");
 }
 
 std::string nesting_message(int line, int column) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "CallsetConverter/Support/Text.h"
+
 namespace callset_converter {
 namespace {
 
@@ -103,6 +105,30 @@ TEST(JsonValues, ScalarText) {
 TEST(JsonParsing, DuplicateMembersKeepTheLaterValueAtTheFirstPlace) {
   const auto value = parse_json_document(R"({"a": 1, "b": 2, "a": 3})", "in.json");
   EXPECT_EQ(to_json_text(value, JsonStyle::Compact), R"({"a": 3, "b": 2})");
+}
+
+TEST(JsonParsing, IntegersBeyond64BitsKeepEveryDigit) {
+  const std::string huge = "1" + std::string(400, '7');
+  const auto value = parse_json_document(
+      "[123456789012345678901234567890, -123456789012345678901234567890, 18446744073709551616, " + huge + "]",
+      "in.json");
+  const std::vector<std::string> digits{"123456789012345678901234567890", "-123456789012345678901234567890",
+                                        "18446744073709551616", huge};
+  ASSERT_EQ(value.size(), digits.size());
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    EXPECT_EQ(kind_name(value[i]), "int");
+    EXPECT_EQ(scalar_text(value[i]), digits[i]);
+    EXPECT_FALSE(is_blank(value[i]));
+  }
+  EXPECT_EQ(to_json_text(value, JsonStyle::Compact), "[" + join(digits, ", ") + "]");
+  // Copies keep them: a version object merged into the sidecar, say.
+  JsonDict versions = JsonDict::object();
+  versions["pbstarphase_version"] = value[2];
+  EXPECT_EQ(to_json_text(versions, JsonStyle::Compact), R"({"pbstarphase_version": 18446744073709551616})");
+  // The largest 64-bit values stay plain numbers.
+  const auto edges = parse_json_document("[18446744073709551615, -9223372036854775808]", "in.json");
+  EXPECT_TRUE(edges[0].is_number_unsigned());
+  EXPECT_TRUE(edges[1].is_number_integer());
 }
 
 }  // namespace

@@ -11,6 +11,7 @@ trap 'rm -rf "$work"' EXIT
 deb=$(ls "$work"/package/*.deb)
 dpkg-deb --field "$deb" Depends | grep -q zlib1g
 dpkg-deb --field "$deb" Depends | grep -q libssl3
+dpkg-deb --field "$deb" Depends | grep -q libsimdjson
 dpkg-deb -x "$deb" "$work/root"
 for schema in result provenance request; do
   test -f "$work/root/usr/share/callset-converter/schemas/$schema.schema.json"
