@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -71,6 +72,17 @@ bool flag_member(const JsonDict& request, const char* key, bool fallback) {
   return is_truthy(value);
 }
 
+std::uint64_t size_limit_member(const JsonDict& request) {
+  const JsonDict* value = find_member(request, C::MAX_INPUT_SIZE);
+  if (value == nullptr || value->is_null()) return kDefaultMaxInputSize;
+  if (value->is_number_unsigned() && value->get<std::uint64_t>() > 0) return value->get<std::uint64_t>();
+  if (value->is_number_integer() && value->get<std::int64_t>() > 0) {
+    return static_cast<std::uint64_t>(value->get<std::int64_t>());
+  }
+  throw InvalidArgumentError(std::string("Request member ") + C::MAX_INPUT_SIZE +
+                             " must be a positive whole number of bytes, not " + to_json_text(*value, JsonStyle::Compact));
+}
+
 std::optional<std::string> phenotype_source_member(const JsonDict& request) {
   const JsonDict* value = find_member(request, C::PHENOTYPE_SOURCE);
   if (is_blank(value)) return std::nullopt;
@@ -124,6 +136,31 @@ std::string gzip_compress(const std::string& text, const std::string& path) {
   return out;
 }
 
+// A path holding a NUL character would reach the system cut short at the
+// NUL, naming another place; it is refused before anything is created.
+void refuse_nul(const std::string& path, const char* what) {
+  if (path.find('\0') == std::string::npos) return;
+  throw InvalidArgumentError(std::string("The ") + what + " " + quoted_literal(path) +
+                             " holds a NUL character");
+}
+
+// Whether the scan leaves `path` out as a result of an earlier run: a
+// provenance sidecar, or a file whose sidecar (by the sidecar naming rule)
+// lies beside it, whatever name the result was written under. Read back, its
+// genes would re-enter the report as an uploaded table. Logged at INFO.
+bool is_sidecar_or_recorded_result(const std::string& path) {
+  if (ends_with(to_lower(base_name(path)), C::PROVENANCE_SUFFIX)) {
+    log_info("Not reading %s: it is a provenance sidecar", path);
+    return true;
+  }
+  const std::string sidecar = CallsetConverter::provenance_path(path);
+  if (is_regular_file(sidecar)) {
+    log_info("Not reading %s: the provenance sidecar %s records it as a result", path, base_name(sidecar));
+    return true;
+  }
+  return false;
+}
+
 void create_output_dir(const std::string& directory) {
   // An empty directory means the working directory, which exists.
   if (directory.empty()) return;
@@ -155,6 +192,8 @@ CallsetConverter::CallsetConverter(const JsonDict& request, int /*tag*/)
         const auto genes = text_list_member(request, C::GENE_FILTER);
         return std::set<std::string>(genes.begin(), genes.end());
       }()),
+      max_input_size(size_limit_member(request)),
+      normalizer(max_input_size),
       phenotype_source(_resolve_phenotype_source(phenotype_source_member(request))),
       provenance(JsonDict::object()) {}
 
@@ -164,6 +203,8 @@ std::optional<JsonDict> CallsetConverter::run(bool return_list) {
   for (const auto& record : results) payload.push_back(record.to_result());
   if (return_list) return payload;
 
+  refuse_nul(output_dir, "output directory");
+  refuse_nul(output_json, "output file name");
   create_output_dir(output_dir);
   std::string out_path = join_path(output_dir, output_json);
   if (gzip_output) {
@@ -185,11 +226,18 @@ std::vector<ReportRecord> CallsetConverter::parse_files() {
   }
   std::vector<CallerStatement> calls;
   for (const auto& path : files) {
-    const std::unique_ptr<ICallReader> reader = FormatDispatcher::get_parser(path);
-    std::vector<CallerStatement> file_calls = reader->parse();
-    log_info("%s: %d gene call(s) from %s", base_name(path), file_calls.size(), reader->reader_source_name());
-    calls.insert(calls.end(), std::make_move_iterator(file_calls.begin()), std::make_move_iterator(file_calls.end()));
-    _collect_versions(*reader);
+    try {
+      const std::unique_ptr<ICallReader> reader = FormatDispatcher::get_parser(path, max_input_size);
+      std::vector<CallerStatement> file_calls = reader->parse();
+      log_info("%s: %d gene call(s) from %s", base_name(path), file_calls.size(), reader->reader_source_name());
+      calls.insert(calls.end(), std::make_move_iterator(file_calls.begin()),
+                   std::make_move_iterator(file_calls.end()));
+      _collect_versions(*reader);
+    } catch (const std::bad_alloc&) {
+      // The reader's bytes and document are gone by now, so there is room
+      // for the message; a bare "std::bad_alloc" would name nothing.
+      throw OutOfMemoryError("out of memory while reading " + path);
+    }
   }
   std::vector<ReportRecord> results = _merge(calls);
   normalizer.log_unmapped();
@@ -199,12 +247,12 @@ std::vector<ReportRecord> CallsetConverter::parse_files() {
 std::vector<std::string> CallsetConverter::_resolve_input_files() const {
   std::vector<std::string> taken;
   for (const auto& entry : input_files) {
-    if (path_exists(entry)) {
+    if (path_exists_checked(entry)) {
       taken.push_back(entry);
       continue;
     }
     const std::string joined = join_path(input_dir, entry);
-    if (path_exists(joined)) {
+    if (path_exists_checked(joined)) {
       taken.push_back(joined);
       continue;
     }
@@ -227,7 +275,8 @@ std::vector<std::string> CallsetConverter::_resolve_input_files() const {
     });
   };
 
-  std::vector<std::string> found;
+  // Sorted by the decoded name, each with the path to open.
+  std::vector<std::pair<std::string, std::string>> found;
   std::error_code error;
   for (std::filesystem::directory_iterator it(input_dir, error), end; !error && it != end; it.increment(error)) {
     const std::string name = it->path().filename().string();
@@ -241,12 +290,17 @@ std::vector<std::string> CallsetConverter::_resolve_input_files() const {
       log_debug("Not reading the converter's own output %s", joined);
       continue;
     }
-    found.push_back(joined);
+    if (is_sidecar_or_recorded_result(joined)) continue;
+    found.emplace_back(decode_file_name(joined), joined);
   }
   if (error) throw IoError("Cannot list directory " + input_dir + ": " + error.message());
-  // std::string compares as unsigned bytes, which for UTF-8 is code-point order.
+  // std::string compares as unsigned bytes, which for UTF-8 is code-point
+  // order; a name that is not UTF-8 sorts by its decoded form.
   std::sort(found.begin(), found.end());
-  return found;
+  std::vector<std::string> paths;
+  paths.reserve(found.size());
+  for (auto& [decoded, path] : found) paths.push_back(std::move(path));
+  return paths;
 }
 
 std::vector<std::string> CallsetConverter::_source_preference() const {

@@ -24,6 +24,8 @@ inline constexpr const char* WRITE_PROVENANCE = "write_provenance";
 inline constexpr const char* RECOVER_DROPPED_GENES = "recover_dropped_genes";
 inline constexpr const char* GENE_FILTER = "gene_filter";
 inline constexpr const char* PHENOTYPE_SOURCE = "phenotype_source";
+// Optional: the most bytes one input file or mapping table may hold.
+inline constexpr const char* MAX_INPUT_SIZE = "max_input_size";
 
 // Member names of the result object: a hard contract with the consumer.
 inline constexpr const char* ID = "Id";

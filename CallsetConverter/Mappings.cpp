@@ -2,12 +2,14 @@
 
 #include <cstdlib>
 #include <map>
+#include <new>
 #include <string_view>
 #include <utility>
 
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
 #include "CallsetConverter/Support/Json.h"
+#include "CallsetConverter/Support/Log.h"
 
 namespace callset_converter {
 
@@ -41,11 +43,23 @@ std::optional<std::string> mappings_dir() {
   return std::nullopt;
 }
 
-JsonDict load_mapping(const std::string& identifier) {
+void log_mappings_source() {
+  // A host that sets the directory knows it; the environment is easy to
+  // forget, and its tables decide every clinical term of the run.
+  if (host_directory() && !host_directory()->empty()) return;
+  if (const auto directory = mappings_dir()) log_info("Mapping tables from %s (%s)", *directory, MAPPINGS_DIR_VARIABLE);
+}
+
+JsonDict load_mapping(const std::string& identifier, std::uint64_t max_input_size) {
   const std::string file_name = identifier + ".json";
   if (const auto directory = mappings_dir()) {
     const std::string path = join_path(*directory, file_name);
-    return require_object(load_json_file(path), path);
+    try {
+      const std::string text = read_text_file(path, /*skip_bom=*/false, max_input_size);
+      return require_object(parse_json_document(text, path), path);
+    } catch (const std::bad_alloc&) {
+      throw OutOfMemoryError("out of memory while reading " + path);
+    }
   }
   const std::string origin = "<embedded>/" + file_name;
   const auto& tables = embedded::tables();

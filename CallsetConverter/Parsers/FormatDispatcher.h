@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -11,17 +12,25 @@ namespace callset_converter {
 // file name first, by the content second.
 class FormatDispatcher {
  public:
-  // A new reader for `file_path`, owned by the caller. Raises
-  // InvalidArgumentError "Unsupported file type: <path>" for names that are
-  // neither .csv, .tsv nor .json, and whatever the chosen reader's
-  // constructor raises.
-  static std::unique_ptr<ICallReader> get_parser(const std::string& file_path);
+  // A new reader for `file_path`, owned by the caller, that reads at most
+  // `max_input_size` bytes. Raises InvalidArgumentError "Unsupported file
+  // type: <path>" for names that are neither .csv, .tsv nor .json, and
+  // whatever the chosen reader's constructor raises. When the content
+  // decides, the file is read here, once, and its bytes are handed to the
+  // reader (a pipe can be read only once); a file larger than the limit
+  // raises the size error here.
+  static std::unique_ptr<ICallReader> get_parser(const std::string& file_path,
+                                                 std::uint64_t max_input_size = kDefaultMaxInputSize);
 
   // A reader for a JSON file recognised by its root members, or nothing.
   static std::unique_ptr<ICallReader> _sniff(const std::string& file_path);
+  // The same for the bytes of `file_path`, already read.
+  static std::unique_ptr<ICallReader> _sniff(const std::string& file_path, const std::string& bytes);
 
   // Whether the first record of a tab-separated file is a PyPGx header.
   static bool _is_pypgx_tsv(const std::string& file_path);
+  // The same for the bytes of `file_path`, already read.
+  static bool _is_pypgx_tsv(const std::string& file_path, std::string_view bytes);
 };
 
 }  // namespace callset_converter

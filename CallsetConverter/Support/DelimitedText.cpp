@@ -204,6 +204,15 @@ CsvDialect detect_csv_dialect(std::string_view sample) {
   return best.value_or(CsvDialect{',', '"', false});
 }
 
+TextRow first_row_of(std::string_view bytes, CsvDialect dialect, std::string_view origin) {
+  std::string_view view = bytes;
+  if (view.starts_with("\xEF\xBB\xBF")) view.remove_prefix(3);
+  DelimitedTextReader reader(view, dialect);
+  std::optional<TextRow> row = reader.next_row();
+  require_utf8(bytes.substr(0, reader.position() + (bytes.size() - view.size())), origin);
+  return row.value_or(TextRow{});
+}
+
 TextRow read_first_row(const std::string& path, CsvDialect dialect) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
