@@ -80,7 +80,8 @@ std::uint64_t size_limit_member(const JsonDict& request) {
     return static_cast<std::uint64_t>(value->get<std::int64_t>());
   }
   throw InvalidArgumentError(std::string("Request member ") + C::MAX_INPUT_SIZE +
-                             " must be a positive whole number of bytes, not " + to_json_text(*value, JsonStyle::Compact));
+                             " must be a positive whole number of bytes, not " +
+                             to_json_text(*value, JsonStyle::Compact));
 }
 
 std::optional<std::string> phenotype_source_member(const JsonDict& request) {
@@ -140,8 +141,7 @@ std::string gzip_compress(const std::string& text, const std::string& path) {
 // NUL, naming another place; it is refused before anything is created.
 void refuse_nul(const std::string& path, const char* what) {
   if (path.find('\0') == std::string::npos) return;
-  throw InvalidArgumentError(std::string("The ") + what + " " + quoted_literal(path) +
-                             " holds a NUL character");
+  throw InvalidArgumentError(std::string("The ") + what + " " + quoted_literal(path) + " holds a NUL character");
 }
 
 // Whether the scan leaves `path` out as a result of an earlier run: a
@@ -230,8 +230,7 @@ std::vector<ReportRecord> CallsetConverter::parse_files() {
       const std::unique_ptr<ICallReader> reader = FormatDispatcher::get_parser(path, max_input_size);
       std::vector<CallerStatement> file_calls = reader->parse();
       log_info("%s: %d gene call(s) from %s", base_name(path), file_calls.size(), reader->reader_source_name());
-      calls.insert(calls.end(), std::make_move_iterator(file_calls.begin()),
-                   std::make_move_iterator(file_calls.end()));
+      calls.insert(calls.end(), std::make_move_iterator(file_calls.begin()), std::make_move_iterator(file_calls.end()));
       _collect_versions(*reader);
     } catch (const std::bad_alloc&) {
       // The reader's bytes and document are gone by now, so there is room

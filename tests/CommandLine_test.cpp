@@ -273,7 +273,8 @@ TEST_F(ProgramTest, LogLevelSetsTheThreshold) {
   EXPECT_EQ(run({"calls.csv", "--log-level=error"}).err, "");
   const Outcome verbose = run({"missing.csv", "calls.csv", "--log-level", "verbose"});
   // At INFO the run first names the mapping directory the environment chose.
-  EXPECT_TRUE(verbose.err.starts_with(tables_line() + skipped + "INFO calls.csv: 2 gene call(s) from diplotype_table\n"))
+  EXPECT_TRUE(
+      verbose.err.starts_with(tables_line() + skipped + "INFO calls.csv: 2 gene call(s) from diplotype_table\n"))
       << verbose.err;
 }
 

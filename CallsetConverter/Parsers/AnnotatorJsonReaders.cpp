@@ -160,9 +160,8 @@ std::optional<CallerStatement> PharmcatPhenotypeJsonParser::_to_caller_statement
 
   const std::optional<std::string> own_source = nonblank_text_member(gene_report, "phenotypeSource", report_place);
   const JsonDict* activity = find_member(diplotype, "activityScore");
-  return CallerStatement(*gene, text_member(diplotype, "label", diplotype_place),
-                         haplotype_names(diplotype), std::move(phenotypes), reader_source_name(),
-                         own_source ? own_source : phenotype_source,
+  return CallerStatement(*gene, text_member(diplotype, "label", diplotype_place), haplotype_names(diplotype),
+                         std::move(phenotypes), reader_source_name(), own_source ? own_source : phenotype_source,
                          activity == nullptr ? std::nullopt : _as_text(*activity));
 }
 

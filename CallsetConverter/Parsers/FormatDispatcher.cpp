@@ -51,8 +51,7 @@ std::optional<std::string> read_for_dispatch(const std::string& file_path, std::
 
 }  // namespace
 
-std::unique_ptr<ICallReader> FormatDispatcher::get_parser(const std::string& file_path,
-                                                          std::uint64_t max_input_size) {
+std::unique_ptr<ICallReader> FormatDispatcher::get_parser(const std::string& file_path, std::uint64_t max_input_size) {
   const std::string name = to_lower(base_name(file_path));
   // The bytes, when the content had to be read to decide.
   std::optional<std::string> bytes;

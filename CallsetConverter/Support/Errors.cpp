@@ -11,7 +11,8 @@ std::string full_message(const std::exception& error) {
 
 // Out-of-line destructors anchor each class's type information in this
 // library, so that a catch in one module matches a throw in another.
-InvalidArgumentError::InvalidArgumentError(const std::string& message) : std::invalid_argument(message), FullMessage(message) {}
+InvalidArgumentError::InvalidArgumentError(const std::string& message)
+    : std::invalid_argument(message), FullMessage(message) {}
 InvalidArgumentError::~InvalidArgumentError() = default;
 
 TextDecodeError::TextDecodeError(const std::string& message) : InvalidArgumentError(message) {}
@@ -27,8 +28,7 @@ MalformedStructureError::MalformedStructureError(const std::string& message)
     : std::runtime_error(message), FullMessage(message) {}
 MalformedStructureError::~MalformedStructureError() = default;
 
-OutOfMemoryError::OutOfMemoryError(const std::string& message)
-    : std::runtime_error(message), FullMessage(message) {}
+OutOfMemoryError::OutOfMemoryError(const std::string& message) : std::runtime_error(message), FullMessage(message) {}
 OutOfMemoryError::~OutOfMemoryError() = default;
 
 }  // namespace callset_converter

@@ -29,8 +29,7 @@ struct FdGuard {
 };
 
 [[noreturn]] void raise_too_large(const std::string& path, std::uint64_t max_size) {
-  throw InvalidArgumentError(path + " is larger than the input size limit of " + std::to_string(max_size) +
-                             " bytes");
+  throw InvalidArgumentError(path + " is larger than the input size limit of " + std::to_string(max_size) + " bytes");
 }
 
 }  // namespace
