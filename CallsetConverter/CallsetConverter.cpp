@@ -246,12 +246,12 @@ std::vector<ReportRecord> CallsetConverter::parse_files() {
 std::vector<std::string> CallsetConverter::_resolve_input_files() const {
   std::vector<std::string> taken;
   for (const auto& entry : input_files) {
-    if (path_exists_checked(entry)) {
+    if (path_exists(entry)) {
       taken.push_back(entry);
       continue;
     }
     const std::string joined = join_path(input_dir, entry);
-    if (path_exists_checked(joined)) {
+    if (path_exists(joined)) {
       taken.push_back(joined);
       continue;
     }

@@ -14,7 +14,7 @@ namespace {
 
 const std::string& checked_path(const std::optional<std::string>& file_path) {
   if (!file_path || file_path->empty()) throw InvalidArgumentError("file_path cannot be empty");
-  if (!path_exists_checked(*file_path)) throw FileNotFoundError("File not found: " + *file_path);
+  if (!path_exists(*file_path)) throw FileNotFoundError("File not found: " + *file_path);
   return *file_path;
 }
 

@@ -34,7 +34,7 @@ class ICallReader {
   // raises InvalidArgumentError "file_path cannot be empty"; a path where
   // nothing exists raises FileNotFoundError "File not found: <path>" (any
   // existing entry passes, a directory included); a path that cannot be
-  // checked raises IoError (see path_exists_checked).
+  // checked raises IoError (see path_exists).
   explicit ICallReader(const std::optional<std::string>& file_path);
   // The same checks; a null pointer counts as an absent path.
   explicit ICallReader(const char* file_path);

@@ -84,11 +84,6 @@ bool stat_path(const std::string& path, struct stat& info) {
 }  // namespace
 
 bool path_exists(const std::string& path) {
-  struct stat info {};
-  return stat_path(path, info);
-}
-
-bool path_exists_checked(const std::string& path) {
   if (path.empty() || path.find('\0') != std::string::npos) return false;
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0) return true;

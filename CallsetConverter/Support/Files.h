@@ -29,17 +29,17 @@ std::string read_file_bytes(const std::string& path, std::uint64_t max_size = kD
 // UTF-8; a leading byte-order mark is removed when `skip_bom` is set.
 std::string read_text_file(const std::string& path, bool skip_bom, std::uint64_t max_size = kDefaultMaxInputSize);
 
-// Whether something exists at `path` (symbolic links followed), for a path
-// the user named: only a path that names nothing (ENOENT, ENOTDIR; also the
+// Whether something exists at `path` (symbolic links followed): only a path
+// that names nothing (ENOENT, ENOTDIR; also the
 // empty path and one holding a NUL character) is false. Any other failure
 // to check (a directory that may not be searched, a name too long, a loop of
 // symbolic links) raises IoError "Cannot check <path>: <reason>", since
 // taking such a path for absent could put another file in its place.
-bool path_exists_checked(const std::string& path);
+bool path_exists(const std::string& path);
 
 // File-system tests on a path string; each follows symbolic links and is
-// false for the empty path and for a path holding a NUL character.
-bool path_exists(const std::string& path);
+// false for the empty path, for a path holding a NUL character and for a
+// path that cannot be checked.
 bool is_directory(const std::string& path);
 bool is_regular_file(const std::string& path);
 
