@@ -473,6 +473,17 @@ TEST(ExactValues, HaplotypeNumbersBecomeTheirText) {
   EXPECT_EQ(summary.parse().at(0).haplotypes, (std::vector<std::string>{"4", "0.5"}));
 }
 
+// A stray byte F5 decodes to U+DCF5, before U+E000, though its raw byte
+// sorts after U+E000's first byte EE.
+TEST(ExactValues, ScanOrdersNamesByTheirDecodedForm) {
+  TempDir work;
+  const std::string stray = work.write("\xF5.csv", "");
+  const std::string private_use = work.write("\xEE\x80\x80.csv", "");
+  JsonDict request = JsonDict::object();
+  request["input_dir"] = work.path().string();
+  EXPECT_EQ(CallsetConverter(request)._resolve_input_files(), (std::vector<std::string>{stray, private_use}));
+}
+
 TEST(ExactValues, OutputDirectoryHoldingNulIsRefusedBeforeAnythingIsCreated) {
   TempDir work;
   JsonDict request = JsonDict::object();
