@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -79,6 +80,18 @@ bool flag_member(const JsonDict& request, const char* key, bool fallback) {
   return is_truthy(value);
 }
 
+std::uint64_t size_limit_member(const JsonDict& request) {
+  const JsonDict* value = find_member(request, C::MAX_INPUT_SIZE);
+  if (value == nullptr || value->is_null()) return kDefaultMaxInputSize;
+  if (value->is_number_unsigned() && value->get<std::uint64_t>() > 0) return value->get<std::uint64_t>();
+  if (value->is_number_integer() && value->get<std::int64_t>() > 0) {
+    return static_cast<std::uint64_t>(value->get<std::int64_t>());
+  }
+  throw InvalidArgumentError(std::string("Request member ") + C::MAX_INPUT_SIZE +
+                             " must be a positive whole number of bytes, not " +
+                             to_json_text(*value, JsonStyle::Compact));
+}
+
 std::optional<std::string> phenotype_source_member(const JsonDict& request) {
   const JsonDict* value = find_member(request, C::PHENOTYPE_SOURCE);
   if (is_blank(value)) return std::nullopt;
@@ -141,6 +154,30 @@ std::string output_stem(const std::string& out_path) {
   return base;
 }
 
+// A path holding a NUL character would reach the system cut short at the
+// NUL, naming another place; it is refused before anything is created.
+void refuse_nul(const std::string& path, const char* what) {
+  if (path.find('\0') == std::string::npos) return;
+  throw InvalidArgumentError(std::string("The ") + what + " " + quoted_literal(path) + " holds a NUL character");
+}
+
+// Whether the scan leaves `path` out as a result of an earlier run: a
+// provenance sidecar, or a file whose sidecar (by the sidecar naming rule)
+// lies beside it, whatever name the result was written under. Read back, its
+// genes would re-enter the report as an uploaded table. Logged at INFO.
+bool is_sidecar_or_recorded_result(const std::string& path) {
+  if (ends_with(to_lower(base_name(path)), C::PROVENANCE_SUFFIX)) {
+    log_info("Not reading %s: it is a provenance sidecar", path);
+    return true;
+  }
+  const std::string sidecar = CallsetConverter::provenance_path(path);
+  if (is_regular_file(sidecar)) {
+    log_info("Not reading %s: the provenance sidecar %s records it as a result", path, base_name(sidecar));
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 CallsetConverter::CallsetConverter(const std::optional<JsonDict>& json_request)
@@ -161,16 +198,22 @@ CallsetConverter::CallsetConverter(const JsonDict& request, int /*tag*/)
         const auto genes = text_list_member(request, C::GENE_FILTER);
         return std::set<std::string>(genes.begin(), genes.end());
       }()),
+      max_input_size(size_limit_member(request)),
+      normalizer(max_input_size),
       phenotype_source(_resolve_phenotype_source(phenotype_source_member(request))),
       sample(sample_member(request)),
       fhir(flag_member(request, C::FHIR, false)),
-      gene_table(fhir ? std::optional<GeneTable>(std::in_place, load_mapping(C::MAPPING_GENE_TABLE),
+      gene_table(fhir ? std::optional<GeneTable>(std::in_place, load_mapping(C::MAPPING_GENE_TABLE, max_input_size),
                                                  mapping_origin(C::MAPPING_GENE_TABLE))
                       : std::nullopt),
       provenance(JsonDict::object()) {}
 
 std::optional<JsonDict> CallsetConverter::run(bool return_list) {
   const std::vector<std::string> files = _resolve_input_files();
+  if (!return_list) {
+    refuse_nul(output_dir, "output directory");
+    refuse_nul(output_json, "output file name");
+  }
   const std::string out_path = _result_path();
   const std::string sidecar_path = provenance_path(out_path);
   // The sidecar path counts also without a sidecar: the run removes what
@@ -220,12 +263,18 @@ std::vector<ReportRecord> CallsetConverter::parse_files(const std::vector<std::s
   files_read = files;
   std::vector<CallerStatement> calls;
   for (const auto& path : files) {
-    const std::unique_ptr<ICallReader> reader = FormatDispatcher::get_parser(path, sample);
-    std::vector<CallerStatement> file_calls = reader->parse();
-    log_info("%s: %d gene call(s) from %s", base_name(path), file_calls.size(), reader->reader_source_name());
-    _warn_unused_phenotype_source(path, reader->reader_source_name(), file_calls);
-    calls.insert(calls.end(), std::make_move_iterator(file_calls.begin()), std::make_move_iterator(file_calls.end()));
-    _collect_versions(*reader);
+    try {
+      const std::unique_ptr<ICallReader> reader = FormatDispatcher::get_parser(path, sample, max_input_size);
+      std::vector<CallerStatement> file_calls = reader->parse();
+      log_info("%s: %d gene call(s) from %s", base_name(path), file_calls.size(), reader->reader_source_name());
+      _warn_unused_phenotype_source(path, reader->reader_source_name(), file_calls);
+      calls.insert(calls.end(), std::make_move_iterator(file_calls.begin()), std::make_move_iterator(file_calls.end()));
+      _collect_versions(*reader);
+    } catch (const std::bad_alloc&) {
+      // The reader's bytes and document are gone by now, so there is room
+      // for the message; a bare "std::bad_alloc" would name nothing.
+      throw OutOfMemoryError("out of memory while reading " + path);
+    }
   }
   std::vector<ReportRecord> results = _merge(calls);
   normalizer.log_unmapped();
@@ -266,7 +315,8 @@ std::vector<std::string> CallsetConverter::_resolve_input_files() const {
     return (same_file(path, plain_out) || same_file(path, gzip_out)) && is_earlier_result(path);
   };
 
-  std::vector<std::string> found;
+  // Sorted by the decoded name, each with the path to open.
+  std::vector<std::pair<std::string, std::string>> found;
   std::error_code error;
   for (std::filesystem::directory_iterator it(input_dir, error), end; !error && it != end; it.increment(error)) {
     const std::string name = it->path().filename().string();
@@ -286,12 +336,17 @@ std::vector<std::string> CallsetConverter::_resolve_input_files() const {
       log_info("Not reading %s, the converter's own earlier result", joined);
       continue;
     }
-    found.push_back(joined);
+    if (is_sidecar_or_recorded_result(joined)) continue;
+    found.emplace_back(decode_file_name(joined), joined);
   }
   if (error) throw IoError("Cannot list directory " + input_dir + ": " + error.message());
-  // std::string compares as unsigned bytes, which for UTF-8 is code-point order.
+  // std::string compares as unsigned bytes, which for UTF-8 is code-point
+  // order; a name that is not UTF-8 sorts by its decoded form.
   std::sort(found.begin(), found.end());
-  return found;
+  std::vector<std::string> paths;
+  paths.reserve(found.size());
+  for (auto& [decoded, path] : found) paths.push_back(std::move(path));
+  return paths;
 }
 
 void CallsetConverter::_warn_unused_phenotype_source(const std::string& path, const std::string& caller,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -42,6 +43,10 @@ class CallsetConverter {
   bool write_provenance;
   bool recover_dropped_genes;
   std::set<std::string> gene_filter;
+  // The most bytes one input file or mapping table may hold: the request's
+  // "max_input_size" (a positive integer), kDefaultMaxInputSize when absent
+  // or null. Declared before the normaliser, which loads the tables with it.
+  std::uint64_t max_input_size;
   TermHarmonizer normalizer;
   std::optional<std::string> phenotype_source;
   // The sample to read from multi-sample tables (PyPGx cohort tables);
@@ -77,9 +82,12 @@ class CallsetConverter {
   // The same for the input files already resolved.
   std::vector<ReportRecord> parse_files(const std::vector<std::string>& files);
 
-  // The listed files (as given, else under input_dir); when none of them is
-  // usable, the .json/.csv/.tsv regular files directly inside input_dir but
-  // the converter's own sidecars and earlier result.
+  // The listed files (as given, else under input_dir); when none of them
+  // exists, the .json/.csv/.tsv regular files directly inside input_dir,
+  // ordered by their names decoded as text, leaving out provenance sidecars,
+  // the result files they record, the converter's own earlier result and
+  // FHIR Bundles. A listed file that cannot be checked raises IoError: the
+  // scan would convert some other file in its place.
   std::vector<std::string> _resolve_input_files() const;
 
   // Filters, groups, ranks and normalises the statements of a run.

@@ -1,12 +1,15 @@
 #include "CallsetConverter/CommandLine.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <optional>
 
 #include "CallsetConverter/CallsetConverter.h"
 #include "CallsetConverter/HelvaraPgxConstants.h"
+#include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Text.h"
 #include "CallsetConverter/Support/Version.h"
 
@@ -14,7 +17,7 @@ namespace callset_converter {
 
 namespace C = HelvaraPgxConstants;
 
-UsageError::UsageError(const std::string& message) : std::runtime_error(message) {}
+UsageError::UsageError(const std::string& message) : std::runtime_error(message), FullMessage(message) {}
 UsageError::~UsageError() = default;
 
 namespace {
@@ -47,25 +50,39 @@ constexpr OptionEntry OPTIONS[] = {
     {"--fhir", Takes::Nothing, nullptr,
      "also write the result as a FHIR R4 Genomics Reporting Bundle (<output name>.fhir.json)"},
     {"--log-level", Takes::OneValue, "LOG_LEVEL", nullptr},
+    {"--max-input-size", Takes::OneValue, "BYTES",
+     "the most bytes one input file or mapping table may hold (default: 1073741824, 1 GiB)"},
     {"--version", Takes::Version, nullptr, "show program's version number and exit"},
 };
 
 constexpr const char* INPUT_FILES_HELP = "input .json / .csv files";
 
+// Whether `text` reads as a negative number, by the rule ^-\d+$|^-\d*\.\d+$:
+// a minus sign and digits, or a minus sign, optional digits, a full stop and
+// at least one digit ("-5." is not one, so it is an unknown option).
 bool is_negative_number(const std::string& text) {
   if (text.size() < 2 || text[0] != '-') return false;
-  bool digits = false;
-  bool point = false;
-  for (std::size_t i = 1; i < text.size(); ++i) {
-    if (text[i] >= '0' && text[i] <= '9') {
-      digits = true;
-    } else if (text[i] == '.' && !point) {
-      point = true;
-    } else {
-      return false;
+  const std::size_t point = text.find('.');
+  const auto all_digits = [&](std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; ++i) {
+      if (text[i] < '0' || text[i] > '9') return false;
     }
+    return true;
+  };
+  if (point == std::string::npos) return all_digits(1, text.size());
+  return point + 1 < text.size() && all_digits(1, point) && all_digits(point + 1, text.size());
+}
+
+// The --max-input-size value: a positive whole number of bytes.
+std::uint64_t size_in_bytes(const std::string& value) {
+  std::uint64_t number = 0;
+  const char* end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, number);
+  if (value.empty() || error != std::errc() || stop != end || number == 0) {
+    throw UsageError("argument --max-input-size: expected a positive whole number of bytes, not " +
+                     quoted_literal(value));
   }
-  return digits;
+  return number;
 }
 
 // One argument as the parser sees it.
@@ -170,6 +187,13 @@ void configure_logging(const std::string& level_name_text) {
   });
 }
 
+// An error's whole reason (past any NUL it quotes) on one line: the error
+// line is the program's last, and a line break from a file name or gene in
+// it would let that text pass for a line of its own.
+std::string terminal_reason(const std::exception& error) {
+  return escape_terminal_controls(escape_line_breaks(full_message(error)));
+}
+
 }  // namespace
 
 CommandLineOptions parse_command_line(const std::vector<std::string>& arguments) {
@@ -252,6 +276,7 @@ CommandLineOptions parse_command_line(const std::vector<std::string>& arguments)
     if (name == "--phenotype-source") options.request[C::PHENOTYPE_SOURCE] = value;
     if (name == "--sample") options.request[C::SAMPLE] = value;
     if (name == "--log-level") options.log_level = value;
+    if (name == "--max-input-size") options.request[C::MAX_INPUT_SIZE] = size_in_bytes(value);
   }
   if (!unknown.empty()) throw UsageError("unrecognized arguments: " + join(unknown, " "));
   return options;
@@ -317,7 +342,7 @@ int from_cli(int argc, char** argv) {
   try {
     options = parse_command_line(arguments);
   } catch (const UsageError& error) {
-    const std::string text = usage_text() + PROGRAM_NAME + ": error: " + escape_terminal_controls(error.what()) + "\n";
+    const std::string text = usage_text() + PROGRAM_NAME + ": error: " + terminal_reason(error) + "\n";
     std::fwrite(text.data(), 1, text.size(), stderr);
     return 2;
   }
@@ -337,7 +362,7 @@ int from_cli(int argc, char** argv) {
     CallsetConverter converter(options.request);
     converter.run(false);
   } catch (const std::exception& error) {
-    const std::string text = std::string(PROGRAM_NAME) + ": error: " + escape_terminal_controls(error.what()) + "\n";
+    const std::string text = std::string(PROGRAM_NAME) + ": error: " + terminal_reason(error) + "\n";
     std::fwrite(text.data(), 1, text.size(), stderr);
     return 1;
   } catch (...) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "CallsetConverter/Models/JsonDict.h"
+#include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Log.h"
 
 namespace callset_converter {
@@ -17,7 +18,7 @@ inline constexpr const char* PROGRAM_DESCRIPTION =
 
 // A command line the program cannot accept; what() is the error line's text
 // (without the program-name prefix).
-class UsageError : public std::runtime_error {
+class UsageError : public std::runtime_error, public FullMessage {
  public:
   explicit UsageError(const std::string& message);
   ~UsageError() override;

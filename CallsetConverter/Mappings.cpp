@@ -2,12 +2,14 @@
 
 #include <cstdlib>
 #include <map>
+#include <new>
 #include <string_view>
 #include <utility>
 
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
 #include "CallsetConverter/Support/Json.h"
+#include "CallsetConverter/Support/Log.h"
 
 namespace callset_converter {
 
@@ -47,9 +49,23 @@ std::string mapping_origin(const std::string& identifier) {
   return "<embedded>/" + file_name;
 }
 
-JsonDict load_mapping(const std::string& identifier) {
+void log_mappings_source() {
+  // A host that sets the directory knows it; the environment is easy to
+  // forget, and its tables decide every clinical term of the run.
+  if (host_directory() && !host_directory()->empty()) return;
+  if (const auto directory = mappings_dir()) log_info("Mapping tables from %s (%s)", *directory, MAPPINGS_DIR_VARIABLE);
+}
+
+JsonDict load_mapping(const std::string& identifier, std::uint64_t max_input_size) {
   const std::string origin = mapping_origin(identifier);
-  if (mappings_dir()) return require_object(load_json_file(origin), origin);
+  if (mappings_dir()) {
+    try {
+      const std::string text = read_text_file(origin, /*skip_bom=*/false, max_input_size);
+      return require_object(parse_json_document(text, origin), origin);
+    } catch (const std::bad_alloc&) {
+      throw OutOfMemoryError("out of memory while reading " + origin);
+    }
+  }
   const auto& tables = embedded::tables();
   const auto found = tables.find(identifier);
   if (found == tables.end()) throw FileNotFoundError("File not found: " + origin);

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
 #include "CallsetConverter/Models/JsonDict.h"
+#include "CallsetConverter/Support/Files.h"
 
 namespace callset_converter {
 
@@ -26,11 +28,17 @@ std::optional<std::string> mappings_dir();
 // directory, else "<embedded>/<identifier>.json". Used to name the table in
 // errors.
 std::string mapping_origin(const std::string& identifier);
+// Logs at INFO the directory the tables come from when
+// CALLSET_CONVERTER_MAPPINGS_DIR replaces the defaults (and the host has set
+// no directory of its own).
+void log_mappings_source();
 
 // The whole table for `identifier`. Errors: FileNotFoundError "File not
 // found: <path>" for a missing table; InvalidArgumentError "<path> is not
 // valid JSON: ..." for malformed JSON; InvalidArgumentError naming the path
-// when the root is not an object.
-JsonDict load_mapping(const std::string& identifier);
+// when the root is not an object or the file holds more than
+// `max_input_size` bytes (a table file is read once, with the same limit as
+// an input).
+JsonDict load_mapping(const std::string& identifier, std::uint64_t max_input_size = kDefaultMaxInputSize);
 
 }  // namespace callset_converter

@@ -108,7 +108,11 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--input-dir"}, "argument --input-dir: expected one argument"},
                       UsageCase{{"--log-level", "--gzip"}, "argument --log-level: expected one argument"},
                       UsageCase{{"--output-json", "--"}, "argument --output-json: expected one argument"},
-                      UsageCase{{"--gzip=yes"}, "argument --gzip: ignored explicit argument 'yes'"}));
+                      UsageCase{{"--gzip=yes"}, "argument --gzip: ignored explicit argument 'yes'"},
+                      // "-5." is no negative number (^-\d+$|^-\d*\.\d+$), so it is an unknown option.
+                      UsageCase{{"--log-level", "-5."}, "argument --log-level: expected one argument"},
+                      UsageCase{{"--max-input-size", "12x"},
+                                "argument --max-input-size: expected a positive whole number of bytes, not '12x'"}));
 
 TEST(ParseCommandLine, HelpAndVersionEndTheParseWherever) {
   using Action = CommandLineOptions::Action;
@@ -204,6 +208,11 @@ class ProgramTest : public ::testing::Test {
 
   std::vector<std::string> work_files() const { return testing::names_in(work.path()); }
 
+  // The INFO line naming the mapping directory the environment chose.
+  std::string tables_line() const {
+    return "INFO Mapping tables from " + tables.path().string() + " (CALLSET_CONVERTER_MAPPINGS_DIR)\n";
+  }
+
   TempDir tables;
   TempDir work;
   TempDir capture;
@@ -237,7 +246,7 @@ TEST_F(ProgramTest, UsageErrorsExitTwoBeforeReadingAnything) {
 TEST_F(ProgramTest, NoArgumentsScanTheWorkingDirectoryAndWriteBesideIt) {
   const Outcome outcome = run({});
   EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(outcome.err, std::string("INFO calls.csv: 2 gene call(s) from diplotype_table\n") + UNMAPPED_LINES +
+  EXPECT_EQ(outcome.err, tables_line() + "INFO calls.csv: 2 gene call(s) from diplotype_table\n" + UNMAPPED_LINES +
                              "INFO Wrote 2 gene results to ./helvara_pgx.json\n"
                              "INFO Wrote provenance to ./helvara_pgx.provenance.json\n");
   EXPECT_EQ(work_files(), (std::vector<std::string>{"calls.csv", "helvara_pgx.json", "helvara_pgx.provenance.json"}));
@@ -250,8 +259,9 @@ TEST_F(ProgramTest, GenesSwallowFollowingPathsAndPrefixesWork) {
   const Outcome outcome =
       run({"calls.csv", "--gen", "CYP2C19", "b.csv", "--gz", "--no-prov", "--output-d", "out", "--output-j=r.json"});
   EXPECT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_EQ(outcome.err, std::string("INFO calls.csv: 2 gene call(s) from diplotype_table\n"
-                                     "INFO Wrote 1 gene results to out/r.json.gz\n"));
+  EXPECT_EQ(outcome.err, tables_line() +
+                             "INFO calls.csv: 2 gene call(s) from diplotype_table\n"
+                             "INFO Wrote 1 gene results to out/r.json.gz\n");
   EXPECT_EQ(work_files(), (std::vector<std::string>{"b.csv", "calls.csv", "out"}));
   EXPECT_EQ(testing::names_in(work.path() / "out"), std::vector<std::string>{"r.json.gz"});
 }
@@ -265,7 +275,9 @@ TEST_F(ProgramTest, LogLevelSetsTheThreshold) {
   }
   EXPECT_EQ(run({"calls.csv", "--log-level=error"}).err, "");
   const Outcome verbose = run({"missing.csv", "calls.csv", "--log-level", "verbose"});
-  EXPECT_TRUE(verbose.err.starts_with(skipped + "INFO calls.csv: 2 gene call(s) from diplotype_table\n"))
+  // At INFO the run first names the mapping directory the environment chose.
+  EXPECT_TRUE(
+      verbose.err.starts_with(tables_line() + skipped + "INFO calls.csv: 2 gene call(s) from diplotype_table\n"))
       << verbose.err;
 }
 

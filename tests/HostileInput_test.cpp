@@ -16,11 +16,14 @@
 #include <functional>
 #include <string>
 #include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include "CallsetConverter/CallsetConverter.h"
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
+#include "CallsetConverter/Parsers/SummaryJsonReader.h"
 #include "CallsetConverter/Support/Errors.h"
+#include "CallsetConverter/Support/Json.h"
 #include "CallsetConverter/Support/Text.h"
 #include "TestSupport.h"
 
@@ -38,10 +41,8 @@ struct Outcome {
   std::string err;
 };
 
-// Runs the built program with `arguments`, its standard error captured.
-Outcome run_program(const std::vector<std::string>& arguments, const std::string& err_path) {
-  std::vector<std::string> strings{CALLSET_CONVERTER_EXE};
-  strings.insert(strings.end(), arguments.begin(), arguments.end());
+// Runs `strings` (the program first), its standard error captured.
+Outcome spawn(std::vector<std::string> strings, const std::string& err_path) {
   std::vector<char*> argv;
   argv.reserve(strings.size() + 1);
   for (auto& text : strings) argv.push_back(text.data());
@@ -62,6 +63,23 @@ Outcome run_program(const std::vector<std::string>& arguments, const std::string
   }
   outcome.err = read_file(err_path);
   return outcome;
+}
+
+// Runs the built program with `arguments`, its standard error captured.
+Outcome run_program(const std::vector<std::string>& arguments, const std::string& err_path) {
+  std::vector<std::string> strings{CALLSET_CONVERTER_EXE};
+  strings.insert(strings.end(), arguments.begin(), arguments.end());
+  return spawn(std::move(strings), err_path);
+}
+
+// Runs the shell command `setup` in `folder`, then the program there with
+// the shell words `arguments` and "--output-dir out", its address space
+// capped at 400 MB and its time at 30 s (killed beyond).
+Outcome run_bounded(const std::string& folder, const std::string& setup, const std::string& arguments,
+                    const std::string& err_path) {
+  const std::string script = "cd \"$1\" && " + setup + " && ulimit -v 400000 && exec timeout -s KILL 30 \"$2\" " +
+                             arguments + " --output-dir out";
+  return spawn({"/bin/sh", "-c", script, "sh", folder, CALLSET_CONVERTER_EXE}, err_path);
 }
 
 std::string gzipped(const std::string& text) {
@@ -318,6 +336,172 @@ TEST_F(AwkwardInputTest, IntegersBeyond64BitsReachTheSidecarWithEveryDigit) {
   }
 }
 
+// ---- Reads that never end, pipes, unverifiable paths, earlier results ----
+
+struct HostileRead {
+  const char* label;
+  const char* setup;      // shell commands run in the input folder first
+  const char* arguments;  // shell words after the program name
+  int status;
+  const char* err_has;     // text standard error must hold
+  const char* result_has;  // with status 0: text out/<result> and its sidecar must hold
+  const char* result_lacks;
+  const char* result = "helvara_pgx";
+};
+
+void PrintTo(const HostileRead& read, std::ostream* os) { *os << read.label; }
+
+class HostileReadTest : public ::testing::TestWithParam<HostileRead> {};
+
+// Each run is bounded in memory and time: an input that never ends, or a
+// pipe opened twice, would show as a kill, not as a hang of the suite.
+TEST_P(HostileReadTest, EndsWithinBoundsAsDocumented) {
+  const HostileRead& read = GetParam();
+  TempDir work;
+  work.write("report.txt", pharmcat_report("\"S\""));
+  const Outcome outcome = run_bounded(work.path().string(), read.setup, read.arguments, work.file("stderr"));
+  ASSERT_TRUE(outcome.exited) << "ended by a signal; standard error: " << outcome.err.substr(0, 2000);
+  EXPECT_EQ(outcome.status, read.status) << outcome.err.substr(0, 2000);
+  EXPECT_NE(outcome.err.find(read.err_has), std::string::npos) << outcome.err.substr(0, 2000);
+  if (read.status != 0) {
+    EXPECT_FALSE(fs::exists(work.file("out"))) << "something was written";
+    return;
+  }
+  const std::string written = read_file(work.file("out/" + std::string(read.result) + ".json")) +
+                              read_file(work.file("out/" + std::string(read.result) + ".provenance.json"));
+  EXPECT_NE(written.find(read.result_has), std::string::npos) << written.substr(0, 2000);
+  if (read.result_lacks != nullptr) {
+    EXPECT_EQ(written.find(read.result_lacks), std::string::npos) << written;
+  }
+}
+
+// A FIFO is fed once, by a writer that gives up after 30 s.
+#define FEED_FIFO(name, command) "mkfifo " name " && (timeout 30 sh -c '" command " > " name "' &)"
+
+INSTANTIATE_TEST_SUITE_P(
+    Reads, HostileReadTest,
+    ::testing::Values(
+        HostileRead{"dev_zero_named_json", "ln -s /dev/zero z.json", "z.json --max-input-size 1000000", 1,
+                    "callset-converter: error: z.json is larger than the input size limit of 1000000 bytes\n", nullptr,
+                    nullptr},
+        HostileRead{"dev_urandom_named_report", "ln -s /dev/urandom s.pharmcat.report.json",
+                    "s.pharmcat.report.json --max-input-size=1000000", 1,
+                    "error: s.pharmcat.report.json is larger than the input size limit of 1000000 bytes\n", nullptr,
+                    nullptr},
+        HostileRead{"oversized_regular_tsv", "head -c 2000 /dev/zero > CYP2D6.tsv", "CYP2D6.tsv --max-input-size 1000",
+                    1, "error: CYP2D6.tsv is larger than the input size limit of 1000 bytes\n", nullptr, nullptr},
+        // The default limit (1 GiB) lies beyond the memory cap.
+        HostileRead{"dev_zero_beyond_the_memory_cap", "ln -s /dev/zero z.json", "z.json", 1,
+                    "callset-converter: error: out of memory while reading z.json\n", nullptr, nullptr},
+        HostileRead{"mapping_table_dev_zero",
+                    "mkdir maps && ln -s /dev/zero maps/gene_rules.json && export CALLSET_CONVERTER_MAPPINGS_DIR=maps",
+                    "report.txt --max-input-size 1000000", 1,
+                    "error: maps/gene_rules.json is larger than the input size limit of 1000000 bytes\n", nullptr,
+                    nullptr},
+        HostileRead{"fifo_pharmcat_report", FEED_FIFO("s.pharmcat.report.json", "cat report.txt"),
+                    "s.pharmcat.report.json", 0, "INFO s.pharmcat.report.json: 1 gene call(s)",
+                    "\"pharmcatVersion\": \"v3.1.0\"", nullptr},
+        HostileRead{"fifo_sniffed_json", FEED_FIFO("calls.json", "cat report.txt"), "calls.json", 0,
+                    "INFO calls.json: 1 gene call(s) from pharmcat_report", "\"pharmcatVersion\": \"v3.1.0\"", nullptr},
+        HostileRead{"fifo_pypgx_table",
+                    FEED_FIFO("CYP2D6.tsv", "printf \"Genotype\\tPhenotype\\n*1/*4\\tPoor Metabolizer\\n\""),
+                    "CYP2D6.tsv", 0, "INFO CYP2D6.tsv: 1 gene call(s) from pypgx", "\"StarAllele\": \"*1/*4\"",
+                    nullptr},
+        // Listed paths that exist but cannot be checked: never a reason to
+        // convert the other file in the folder.
+        HostileRead{
+            "symbolic_link_loop", "cp report.txt s.pharmcat.report.json && ln -s loop.json loop.json", "loop.json", 1,
+            "callset-converter: error: Cannot check loop.json: Too many levels of symbolic links\n", nullptr, nullptr},
+        HostileRead{"name_too_long", "cp report.txt s.pharmcat.report.json", "$(printf %0300d 0).json", 1,
+                    ".json: File name too long\n", nullptr, nullptr},
+        // Yesterday's result, written under the default name, next to its sidecar.
+        HostileRead{"earlier_result_in_the_scan",
+                    "cp report.txt s.pharmcat.report.json && echo '[{\"Id\": \"FAKE1\", \"StarAllele\": \"*1/*1\"}]' "
+                    "> helvara_pgx.json && echo '{}' > helvara_pgx.provenance.json",
+                    "--output-json fixed.json", 0,
+                    "INFO Not reading ./helvara_pgx.json: the provenance sidecar helvara_pgx.provenance.json records "
+                    "it as a result\n",
+                    "\"Id\": \"CYP2D6\"", "FAKE1", "fixed"},
+        // One row of 300,000 columns: seconds if each cell were found by a
+        // search of the row, a moment when the row is built in one pass.
+        HostileRead{"csv_row_of_300000_columns",
+                    "awk 'BEGIN { printf \"Gene,Diplotype\"; for (i = 0; i < 300000; i++) printf \",c%d\", i; "
+                    "printf \"\\nCYP2D6,*1/*4\"; for (i = 0; i < 300000; i++) printf \",x\"; print \"\" }' > wide.csv",
+                    "wide.csv", 0, "INFO wide.csv: 1 gene call(s)", "\"StarAllele\": \"*1/*4\"", nullptr}),
+    [](const ::testing::TestParamInfo<HostileRead>& info) { return std::string(info.param.label); });
+
+// ---- Exact values ----
+
+struct ExactValue {
+  const char* label;
+  std::string file_name;
+  std::string content;
+  std::string result_has;  // in the indented result text
+};
+
+void PrintTo(const ExactValue& value, std::ostream* os) { *os << value.label; }
+
+class ExactValueTest : public ::testing::TestWithParam<ExactValue> {};
+
+TEST_P(ExactValueTest, ReachesTheResultExactly) {
+  TempDir work;
+  JsonDict request = JsonDict::object();
+  request["input_files"] = JsonDict::array({work.write(GetParam().file_name, GetParam().content)});
+  const std::string result = to_json_text(*CallsetConverter(request).run(true), JsonStyle::Indented);
+  EXPECT_NE(result.find(GetParam().result_has), std::string::npos) << result;
+}
+
+const char* const kPypgxTable = "Genotype\tPhenotype\n*1/*4\tPoor Metabolizer\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ExactValueTest,
+    ::testing::Values(ExactValue{"del_in_a_gene", "upload.json", R"([{"Gene": "CYP2D6\u007f", "Diplotype": "*1/*4"}])",
+                                 R"("Id": "CYP2D6\u007f")"},
+                      // File names that are not UTF-8: each stray byte is one lone
+                      // surrogate and nothing after it is lost.
+                      ExactValue{"stray_byte_in_a_file_name",
+                                 "X\xFF"
+                                 "abc.tsv",
+                                 kPypgxTable, R"("Id": "X\udcffabc")"},
+                      ExactValue{"encoded_surrogate_in_a_file_name", "X\xED\xA0\x80.tsv", kPypgxTable,
+                                 R"("Id": "X\udced\udca0\udc80")"},
+                      ExactValue{"truncated_sequence_in_a_file_name",
+                                 "X\xE0"
+                                 "AA.tsv",
+                                 kPypgxTable, R"("Id": "X\udce0AA")"}),
+    [](const ::testing::TestParamInfo<ExactValue>& info) { return std::string(info.param.label); });
+
+TEST(ExactValues, HaplotypeNumbersBecomeTheirText) {
+  TempDir work;
+  const PharmcatReportJsonParser report(work.write("r.json", R"({"genes": {"A": {"geneSymbol": "A",
+      "sourceDiplotypes": [{"allele1": {"name": 1}, "allele2": {"name": true}}]}}})"));
+  EXPECT_EQ(report.parse().at(0).haplotypes, (std::vector<std::string>{"1", "True"}));
+  const SummaryJsonReader summary(
+      work.write("s.json", R"({"gene_details": {"A": {"diplotypes": [{"hap1": 4, "hap2": 0.5}]}}})"));
+  EXPECT_EQ(summary.parse().at(0).haplotypes, (std::vector<std::string>{"4", "0.5"}));
+}
+
+// A stray byte F5 decodes to U+DCF5, before U+E000, though its raw byte
+// sorts after U+E000's first byte EE.
+TEST(ExactValues, ScanOrdersNamesByTheirDecodedForm) {
+  TempDir work;
+  const std::string stray = work.write("\xF5.csv", "");
+  const std::string private_use = work.write("\xEE\x80\x80.csv", "");
+  JsonDict request = JsonDict::object();
+  request["input_dir"] = work.path().string();
+  EXPECT_EQ(CallsetConverter(request)._resolve_input_files(), (std::vector<std::string>{stray, private_use}));
+}
+
+TEST(ExactValues, OutputDirectoryHoldingNulIsRefusedBeforeAnythingIsCreated) {
+  TempDir work;
+  JsonDict request = JsonDict::object();
+  request["input_files"] = JsonDict::array({work.write("upload.csv", "Gene,Diplotype\nCYP2D6,*1/*4\n")});
+  request["output_dir"] = work.file("out") + std::string("\0x", 2);
+  CallsetConverter converter(request);
+  EXPECT_THROW(converter.run(), InvalidArgumentError);
+  EXPECT_EQ(testing::names_in(work.path()), std::vector<std::string>{"upload.csv"});
+}
+
 // ---- Terminal output ----
 
 struct EscapeCase {
@@ -360,7 +544,12 @@ INSTANTIATE_TEST_SUITE_P(Texts, EscapeTerminalControlsTest,
                              EscapeCase{"a\xE2\x80\x90"
                                         "b\xE2\x80\xAF",
                                         "a\xE2\x80\x90"
-                                        "b\xE2\x80\xAF"}));
+                                        "b\xE2\x80\xAF"},
+                             // Invisible format characters: U+200B, U+2060, U+FEFF, U+00AD, U+2028,
+                             // U+2029 and the tag character U+E0041.
+                             EscapeCase{"CYP2D6\xE2\x80\x8B\xE2\x81\xA0\xEF\xBB\xBF\xC2\xAD\xE2\x80\xA8\xE2\x80\xA9"
+                                        "\xF3\xA0\x81\x81",
+                                        "CYP2D6\\u200b\\u2060\\ufeff\\u00ad\\u2028\\u2029\\U000e0041"}));
 
 // Control bytes other than line feed, the UTF-8 form of C1 controls, and
 // the right-to-left override U+202E.
@@ -420,6 +609,58 @@ TEST(TerminalLog, LibraryRecordsKeepTheExactMessage) {
                                                          "31m\x7f\xE2\x80\xAE"
                                                          ": no sourceDiplotypes for source CPIC"});
 }
+
+// ---- Forged lines ----
+
+struct ForgedLine {
+  const char* label;
+  std::string file_name;
+  std::string content;
+  int status;
+  std::string shown;   // what standard error shows instead
+  std::string forged;  // no line of standard error may begin with it
+};
+
+void PrintTo(const ForgedLine& line, std::ostream* os) { *os << line.label; }
+
+class ForgedLineTest : public ::testing::TestWithParam<ForgedLine> {};
+
+// A value shown in a log or error line stays inside that line, and shows
+// what an operator would otherwise not see.
+TEST_P(ForgedLineTest, ValuesCannotStartALineOfTheirOwn) {
+  const ForgedLine& line = GetParam();
+  TempDir work;
+  const Outcome outcome =
+      run_program({work.write(line.file_name, line.content), "--output-dir", work.file("out")}, work.file("stderr"));
+  EXPECT_EQ(outcome.status, line.status) << outcome.err;
+  EXPECT_NE(outcome.err.find(line.shown), std::string::npos) << outcome.err;
+  EXPECT_FALSE(outcome.err.starts_with(line.forged) || outcome.err.find("\n" + line.forged) != std::string::npos)
+      << outcome.err;
+}
+
+std::string report_skipping(const std::string& gene) {
+  return R"({"genes": {"CPIC": {"X": {"geneSymbol": ")" + gene + R"(", "sourceDiplotypes": []}}}})";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ForgedLineTest,
+    ::testing::Values(
+        ForgedLine{"line_feed_in_a_gene", "s.pharmcat.report.json", report_skipping(R"(X\nCRITICAL forged)"), 0,
+                   "WARNING Skipping X\\nCRITICAL forged: no sourceDiplotypes", "CRITICAL forged"},
+        ForgedLine{"carriage_return_in_a_gene", "s.pharmcat.report.json", report_skipping(R"(X\rCRITICAL forged)"), 0,
+                   "WARNING Skipping X\\rCRITICAL forged: no sourceDiplotypes", "CRITICAL forged"},
+        // A forged error line before the real one would fool whoever takes
+        // the reason from the converter's output.
+        ForgedLine{"error_line_in_a_gene", "s.pharmcat.report.json",
+                   report_skipping(R"(X\ncallset-converter: error: all is well)"), 0,
+                   "Skipping X\\ncallset-converter: error: all is well", "callset-converter: error: all is well"},
+        ForgedLine{"line_feed_in_a_file_name", "a\nCRITICAL forged.csv", "Gene,Diplotype\n", 1,
+                   "a\\nCRITICAL forged.csv: no usable rows", "CRITICAL forged"},
+        // The reason is shown whole, past the NUL.
+        ForgedLine{"nul_in_an_error_reason", "s.pbstarphase.json",
+                   R"({"gene_details": {"A\u0000B": {"diplotypes": "*1/*1"}}})", 1,
+                   "\"diplotypes\" of A\\x00B is str, expected a list\n", "B is str"}),
+    [](const ::testing::TestParamInfo<ForgedLine>& info) { return std::string(info.param.label); });
 
 }  // namespace
 }  // namespace callset_converter

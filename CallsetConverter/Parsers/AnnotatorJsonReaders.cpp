@@ -38,14 +38,17 @@ std::optional<std::string> nonblank_text_member(const JsonDict& object, std::str
   return text_member(object, key, place);
 }
 
-std::vector<std::string> haplotype_names(const JsonDict& diplotype, const Place& place) {
+// The non-blank haplotype names, each taken as text whatever its kind (a
+// name PharmCAT writes as the number 1 is the allele "1"), as other copied
+// values are taken.
+std::vector<std::string> haplotype_names(const JsonDict& diplotype) {
   std::vector<std::string> names;
   for (const char* key : {"allele1", "allele2"}) {
     const JsonDict* allele = find_member(diplotype, key);
     if (allele == nullptr || !allele->is_object()) continue;
-    if (auto name = nonblank_text_member(*allele, "name", Place{place.file, key + (" of " + place.owner)})) {
-      names.push_back(std::move(*name));
-    }
+    const JsonDict* name = find_member(*allele, "name");
+    if (is_blank(name)) continue;
+    if (auto text = scalar_text(*name)) names.push_back(std::move(*text));
   }
   return names;
 }
@@ -66,8 +69,8 @@ CallerStatement statement_from_diplotype(const std::string& gene, const JsonDict
     }
   }
   const JsonDict* activity = find_member(diplotype, "activityScore");
-  return CallerStatement(gene, text_member(diplotype, "label", diplotype_place),
-                         haplotype_names(diplotype, diplotype_place), std::move(phenotypes), source, phenotype_source,
+  return CallerStatement(gene, text_member(diplotype, "label", diplotype_place), haplotype_names(diplotype),
+                         std::move(phenotypes), source, phenotype_source,
                          activity == nullptr ? std::nullopt : scalar_text(*activity));
 }
 
@@ -220,8 +223,7 @@ std::string PharmcatPhenotypeJsonParser::_first_of_several(const std::string& ge
 }
 
 std::vector<std::string> PharmcatPhenotypeJsonParser::_haplotype_names(const JsonDict& diplotype) {
-  static const std::string unknown_file;
-  return haplotype_names(diplotype, Place{unknown_file, "a diplotype"});
+  return haplotype_names(diplotype);
 }
 
 std::optional<std::string> PharmcatPhenotypeJsonParser::_as_text(const JsonDict& value) { return scalar_text(value); }

@@ -1,6 +1,8 @@
 #include "CallsetConverter/Parsers/FormatDispatcher.h"
 
 #include <exception>
+#include <optional>
+#include <utility>
 
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
 #include "CallsetConverter/Parsers/PharmcatTsvReader.h"
@@ -34,41 +36,74 @@ std::string description(const std::exception& error) {
   return error.what();
 }
 
+// The bytes of `file_path` for a decision by content, or nothing when the
+// file cannot be opened or read (logged at debug level with `log_format`;
+// the chosen reader reports the fault). A file beyond the size limit is an
+// error here and now.
+std::optional<std::string> read_for_dispatch(const std::string& file_path, std::uint64_t max_input_size,
+                                             std::string_view log_format) {
+  try {
+    return read_file_bytes(file_path, max_input_size);
+  } catch (const IoError& error) {
+    log_debug(log_format, file_path, description(error));
+    return std::nullopt;
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<ICallReader> FormatDispatcher::get_parser(const std::string& file_path,
-                                                          const std::optional<std::string>& sample) {
+                                                          const std::optional<std::string>& sample,
+                                                          std::uint64_t max_input_size) {
   const std::string name = to_lower(base_name(file_path));
-  if (ends_with(name, ".csv")) return std::make_unique<UploadTableReader>(file_path);
-  if (ends_with(name, ".tsv")) {
-    if (_is_pharmcat_tsv(file_path)) return std::make_unique<PharmcatTsvReader>(file_path);
-    if (_is_pypgx_tsv(file_path)) return std::make_unique<SampleTableReader>(file_path, sample);
-    return std::make_unique<SummaryTsvReader>(file_path);
+  // The bytes, when the content had to be read to decide.
+  std::optional<std::string> bytes;
+  std::unique_ptr<ICallReader> reader;
+  if (ends_with(name, ".csv")) {
+    reader = std::make_unique<UploadTableReader>(file_path);
+  } else if (ends_with(name, ".tsv")) {
+    bytes = read_for_dispatch(file_path, max_input_size, "Could not read the header of %s: %s");
+    if (bytes && _is_pharmcat_tsv(*bytes)) {
+      reader = std::make_unique<PharmcatTsvReader>(file_path);
+    } else if (bytes && _is_pypgx_tsv(file_path, *bytes)) {
+      reader = std::make_unique<SampleTableReader>(file_path, sample);
+    } else {
+      reader = std::make_unique<SummaryTsvReader>(file_path);
+    }
+  } else if (!ends_with(name, ".json")) {
+    throw InvalidArgumentError("Unsupported file type: " + file_path);
+  } else if (contains(name, "pharmcat") && contains(name, "report")) {
+    reader = std::make_unique<PharmcatReportJsonParser>(file_path);
+  } else if (contains(name, "pharmcat") && contains(name, "phenotype")) {
+    reader = std::make_unique<PharmcatPhenotypeJsonParser>(file_path);
+  } else if (contains(name, "starphase")) {
+    reader = std::make_unique<SummaryJsonReader>(file_path);
+  } else {
+    bytes = read_for_dispatch(file_path, max_input_size, "Could not sniff %s: %s");
+    if (bytes) reader = _sniff(file_path, *bytes);
+    if (!reader) reader = std::make_unique<UploadTableReader>(file_path);
   }
-  if (!ends_with(name, ".json")) throw InvalidArgumentError("Unsupported file type: " + file_path);
-  if (contains(name, "pharmcat") && contains(name, "report")) {
-    return std::make_unique<PharmcatReportJsonParser>(file_path);
-  }
-  if (contains(name, "pharmcat") && contains(name, "phenotype")) {
-    return std::make_unique<PharmcatPhenotypeJsonParser>(file_path);
-  }
-  if (contains(name, "starphase")) return std::make_unique<SummaryJsonReader>(file_path);
-  if (auto sniffed = _sniff(file_path)) return sniffed;
-  return std::make_unique<UploadTableReader>(file_path);
+  reader->max_input_size = max_input_size;
+  if (bytes) reader->_adopt_bytes(std::move(*bytes));
+  return reader;
 }
 
 std::unique_ptr<ICallReader> FormatDispatcher::_sniff(const std::string& file_path) {
+  std::optional<std::string> bytes = read_for_dispatch(file_path, kDefaultMaxInputSize, "Could not sniff %s: %s");
+  if (!bytes) return nullptr;
+  std::unique_ptr<ICallReader> reader = _sniff(file_path, *bytes);
+  if (reader) reader->_adopt_bytes(std::move(*bytes));
+  return reader;
+}
+
+std::unique_ptr<ICallReader> FormatDispatcher::_sniff(const std::string& file_path, const std::string& bytes) {
+  // Undecodable bytes are the user's fault to see, not a format question.
+  require_utf8(bytes, file_path);
   JsonDict root;
   try {
     // Only the root's member names decide; their values are never built.
-    root = load_json_file(file_path, JsonSelection::member_names());
-  } catch (const TextDecodeError&) {
-    // Undecodable bytes are the user's fault to see, not a format question.
-    throw;
+    root = parse_json_document(bytes, file_path, JsonSelection::member_names());
   } catch (const InvalidArgumentError& error) {
-    log_debug("Could not sniff %s: %s", file_path, description(error));
-    return nullptr;
-  } catch (const IoError& error) {
     log_debug("Could not sniff %s: %s", file_path, description(error));
     return nullptr;
   }
@@ -83,28 +118,27 @@ std::unique_ptr<ICallReader> FormatDispatcher::_sniff(const std::string& file_pa
   return nullptr;
 }
 
-bool FormatDispatcher::_is_pharmcat_tsv(const std::string& file_path) {
+bool FormatDispatcher::_is_pharmcat_tsv(std::string_view bytes) {
   try {
-    // The banner alone is cheap to read; the header is looked at only
-    // behind it.
-    if (!PharmcatTsvReader::is_banner(read_first_row(file_path, kTabSeparated))) return false;
-    const std::vector<TextRow> rows = read_delimited_file(file_path, kTabSeparated);
-    return rows.size() >= 2 && PharmcatTsvReader::is_header(rows[1]);
-  } catch (const IoError&) {
-    // The PyPGx check reads the same first row next and logs the fault.
+    if (!PharmcatTsvReader::is_banner(first_row_of(bytes, kTabSeparated, ""))) return false;
+    // The banner line holds no quotes, so the header starts after its end.
+    const std::size_t end = bytes.find('\n');
+    return end != std::string_view::npos &&
+           PharmcatTsvReader::is_header(first_row_of(bytes.substr(end + 1), kTabSeparated, ""));
+  } catch (const TextDecodeError&) {
+    // Not this table's text; the reader chosen instead names the fault.
     return false;
   }
 }
 
 bool FormatDispatcher::_is_pypgx_tsv(const std::string& file_path) {
-  TextRow header;
-  try {
-    header = read_first_row(file_path, kTabSeparated);
-  } catch (const IoError& error) {
-    log_debug("Could not read the header of %s: %s", file_path, description(error));
-    return false;
-  }
-  return SampleTableReader::is_pypgx_table(header);
+  const std::optional<std::string> bytes =
+      read_for_dispatch(file_path, kDefaultMaxInputSize, "Could not read the header of %s: %s");
+  return bytes && _is_pypgx_tsv(file_path, *bytes);
+}
+
+bool FormatDispatcher::_is_pypgx_tsv(const std::string& file_path, std::string_view bytes) {
+  return SampleTableReader::is_pypgx_table(first_row_of(bytes, kTabSeparated, file_path));
 }
 
 }  // namespace callset_converter

@@ -1,9 +1,12 @@
 #include "CallsetConverter/Parsers/ICallReader.h"
 
+#include <utility>
+
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
 #include "CallsetConverter/Support/Json.h"
 #include "CallsetConverter/Support/Log.h"
+#include "CallsetConverter/Support/Text.h"
 
 namespace callset_converter {
 
@@ -26,9 +29,32 @@ ICallReader::~ICallReader() = default;
 
 std::string ICallReader::reader_source_name() const { return source_name; }
 
-JsonDict ICallReader::_load_json() const { return load_json_file(file_path); }
+const std::string& ICallReader::_bytes() const {
+  if (!bytes_) bytes_ = read_file_bytes(file_path, max_input_size);
+  return *bytes_;
+}
 
-JsonDict ICallReader::_load_json(const JsonSelection& selection) const { return load_json_file(file_path, selection); }
+void ICallReader::_adopt_bytes(std::string bytes) {
+  bytes_ = std::move(bytes);
+  checked_utf8_ = false;
+}
+
+std::string_view ICallReader::_text(bool skip_bom) const {
+  std::string_view text = _bytes();
+  if (!checked_utf8_) {
+    require_utf8(text, file_path);
+    checked_utf8_ = true;
+  }
+  if (skip_bom && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  return text;
+}
+
+JsonDict ICallReader::_load_json() const { return _load_json(JsonSelection::everything()); }
+
+JsonDict ICallReader::_load_json(const JsonSelection& selection) const {
+  // Undecodable bytes are reported before any fault of the JSON itself.
+  return parse_json_document(_text(/*skip_bom=*/false), file_path, selection);
+}
 
 void ICallReader::_log_skip(const std::string& gene, const std::string& reason) {
   log_warning("Skipping %s: %s", gene, reason);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -7,6 +8,7 @@
 
 #include "CallsetConverter/Models/CallerStatement.h"
 #include "CallsetConverter/Models/JsonDict.h"
+#include "CallsetConverter/Support/Files.h"
 #include "CallsetConverter/Support/JsonLoading.h"
 
 namespace callset_converter {
@@ -24,11 +26,15 @@ class ICallReader {
 
   // The path exactly as given; used to open the file and in messages.
   const std::string file_path;
+  // The most bytes the file may hold (see read_file_bytes); the dispatcher
+  // sets the run's limit.
+  std::uint64_t max_input_size = kDefaultMaxInputSize;
 
   // Checks, in order and without opening anything: an absent or empty path
   // raises InvalidArgumentError "file_path cannot be empty"; a path where
   // nothing exists raises FileNotFoundError "File not found: <path>" (any
-  // existing entry passes, a directory included).
+  // existing entry passes, a directory included); a path that cannot be
+  // checked raises IoError (see path_exists).
   explicit ICallReader(const std::optional<std::string>& file_path);
   // The same checks; a null pointer counts as an absent path.
   explicit ICallReader(const char* file_path);
@@ -37,11 +43,23 @@ class ICallReader {
   ICallReader(const ICallReader&) = delete;
   ICallReader& operator=(const ICallReader&) = delete;
 
-  // The statements of the file, read afresh on every call.
+  // The statements of the file.
   virtual std::vector<CallerStatement> parse() const = 0;
 
   // The class's source_name, through the object.
   virtual std::string reader_source_name() const;
+
+  // The file's bytes. The file is opened and read once, on first use (or
+  // handed over by _adopt_bytes); parse, read_versions and every later call
+  // share these bytes, so a named pipe that can be read only once works like
+  // a regular file. Raises what read_file_bytes raises.
+  const std::string& _bytes() const;
+  // Gives the reader the bytes of file_path, already read by whoever chose
+  // it, so the file is not opened a second time.
+  void _adopt_bytes(std::string bytes);
+  // The bytes as UTF-8 text (TextDecodeError naming file_path otherwise),
+  // without a leading byte-order mark when `skip_bom` is set.
+  std::string_view _text(bool skip_bom) const;
 
   // The file as one JSON document, whatever its root. File-system failures
   // and undecodable bytes pass unchanged; invalid JSON (a leading byte-order
@@ -56,6 +74,10 @@ class ICallReader {
 
   // One WARNING record "Skipping <gene>: <reason>".
   static void _log_skip(const std::string& gene, const std::string& reason);
+
+ private:
+  mutable std::optional<std::string> bytes_;
+  mutable bool checked_utf8_ = false;
 };
 
 }  // namespace callset_converter

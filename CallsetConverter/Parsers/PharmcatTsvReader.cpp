@@ -87,7 +87,7 @@ bool PharmcatTsvReader::is_header(const TextRow& header) {
 std::string PharmcatTsvReader::reader_source_name() const { return source_name; }
 
 std::vector<CallerStatement> PharmcatTsvReader::parse() const {
-  const std::vector<TextRow> rows = read_delimited_file(file_path, kTabSeparated);
+  const std::vector<TextRow> rows = read_delimited_rows(_text(/*skip_bom=*/true), kTabSeparated);
   if (rows.size() < 2 || !is_banner(rows[0]) || !is_header(rows[1])) {
     throw InvalidArgumentError(file_path + ": not a PharmCAT TSV report - expected a first line \"" + BANNER +
                                " <version>\" and a header row starting " +

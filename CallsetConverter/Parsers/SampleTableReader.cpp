@@ -35,7 +35,9 @@ std::optional<std::string> SampleTableReader::_value(const Row& row, const std::
 }
 
 std::optional<std::string> SampleTableReader::_gene_from_file_name() const {
-  const std::string name = base_name(file_path);
+  // A file name is bytes; undecodable ones become lone surrogates rather
+  // than taking the characters after them along.
+  const std::string name = decode_file_name(base_name(file_path));
   // The last extension goes, from the last "." on; a name whose only "."
   // is its first character (".tsv") has no extension.
   std::string_view stem = name;
@@ -51,7 +53,7 @@ std::optional<std::string> SampleTableReader::_gene_from_file_name() const {
 }
 
 std::vector<SampleTableReader::SampleRow> SampleTableReader::_read_sample_rows() const {
-  const std::vector<TextRow> lines = read_delimited_file(file_path, kTabSeparated);
+  const std::vector<TextRow> lines = read_delimited_rows(_text(/*skip_bom=*/true), kTabSeparated);
   if (lines.empty() || lines.front().empty()) throw InvalidArgumentError(file_path + ": the table has no header row");
   TextRow header = lines.front();
   // PyPGx's printed layout (print-data) pads the unnamed sample column's

@@ -70,8 +70,12 @@ std::vector<CallerStatement> SummaryJsonReader::parse() const {
                                     kind_name(diplotype) + ", expected a dict");
     }
     std::vector<std::string> haplotypes;
+    // Haplotype names are taken as text whatever their kind ("hap1": 4 is
+    // the allele "4"), as other copied values are taken.
     for (const char* key : {"hap1", "hap2"}) {
-      if (auto name = diplotype_text(diplotype, key, true, file_path, *gene)) haplotypes.push_back(std::move(*name));
+      const JsonDict* name = find_member(diplotype, key);
+      if (is_blank(name)) continue;
+      if (auto text = scalar_text(*name)) haplotypes.push_back(std::move(*text));
     }
     statements.emplace_back(*gene, diplotype_text(diplotype, "diplotype", false, file_path, *gene),
                             std::move(haplotypes), std::vector<std::string>{}, reader_source_name());

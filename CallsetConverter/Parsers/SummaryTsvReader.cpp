@@ -28,8 +28,7 @@ std::vector<std::string> split_haplotypes(const std::string& diplotype) {
 
 std::vector<CallerStatement> SummaryTsvReader::parse() const {
   std::vector<CallerStatement> statements;
-  // The file is read whole and closed before any row is looked at.
-  for (const TextRow& row : read_delimited_file(file_path, kTabSeparated)) {
+  for (const TextRow& row : read_delimited_rows(_text(/*skip_bom=*/true), kTabSeparated)) {
     if (row.empty()) continue;
     std::string gene = trim(row[0]);
     // Header ("#gene") and comment rows, and rows without a gene.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <set>
 #include <string_view>
 
 #include "CallsetConverter/HelvaraPgxConstants.h"
@@ -48,15 +49,21 @@ const JsonDict* object_member(const JsonDict* table, std::string_view key) {
   return value;
 }
 
-// Exact, case-sensitive membership of `text` in the list member `key`; a
-// blank or non-list member holds nothing.
-bool list_contains(const JsonDict& table, std::string_view key, const std::string& text) {
+// The text entries of the list member `key`, for exact, case-sensitive
+// lookups; a blank or non-list member holds nothing.
+std::set<std::string, std::less<>> text_set(const JsonDict& table, std::string_view key) {
+  std::set<std::string, std::less<>> items;
   const JsonDict* list = find_member(table, key);
-  if (is_blank(list) || !list->is_array()) return false;
+  if (is_blank(list) || !list->is_array()) return items;
   for (const auto& item : *list) {
-    if (item.is_string() && item.get_ref<const std::string&>() == text) return true;
+    if (item.is_string()) items.insert(item.get<std::string>());
   }
-  return false;
+  return items;
+}
+
+JsonDict load_gene_rules(std::uint64_t max_input_size) {
+  log_mappings_source();
+  return load_mapping(HelvaraPgxConstants::MAPPING_GENE_RULES, max_input_size);
 }
 
 // The quoted literal of a text (std::string converts to both the text and
@@ -135,10 +142,19 @@ std::string hla_separator(const JsonDict& rules) {
 
 }  // namespace
 
-TermHarmonizer::TermHarmonizer()
-    : rules(load_mapping(HelvaraPgxConstants::MAPPING_GENE_RULES)),
-      phenotype_terms(load_mapping(HelvaraPgxConstants::MAPPING_PHENOTYPE_TERMS)),
-      genotype_terms(load_mapping(HelvaraPgxConstants::MAPPING_GENOTYPE_TERMS)) {}
+TermHarmonizer::TermHarmonizer() : TermHarmonizer(kDefaultMaxInputSize) {}
+
+TermHarmonizer::TermHarmonizer(std::uint64_t max_input_size)
+    : rules(load_gene_rules(max_input_size)),
+      phenotype_terms(load_mapping(HelvaraPgxConstants::MAPPING_PHENOTYPE_TERMS, max_input_size)),
+      genotype_terms(load_mapping(HelvaraPgxConstants::MAPPING_GENOTYPE_TERMS, max_input_size)),
+      rule_sets_(_rule_sets(rules)) {}
+
+TermHarmonizer::RuleSets TermHarmonizer::_rule_sets(const JsonDict& rules) {
+  return RuleSets{text_set(rules, "passthrough_sources"), text_set(rules, "no_call_tokens"),
+                  text_set(rules, "single_allele_genes"), text_set(rules, "genotype_guided_genes"),
+                  text_set(rules, "hla_genes")};
+}
 
 JsonDict TermHarmonizer::mapping_versions() const {
   const auto version = [](const JsonDict& table) {
@@ -173,12 +189,12 @@ ReportRecord TermHarmonizer::normalize(const CallerStatement& call) {
 
 bool TermHarmonizer::is_passthrough(const std::optional<std::string>& source) const {
   if (!source || source->empty()) return false;
-  return list_contains(rules, "passthrough_sources", *source);
+  return rule_sets_.passthrough_sources.contains(*source);
 }
 
 bool TermHarmonizer::is_no_call(const std::optional<std::string>& value) const {
   if (!value) return true;
-  return list_contains(rules, "no_call_tokens", trim(*value));
+  return rule_sets_.no_call_tokens.contains(trim(*value));
 }
 
 void TermHarmonizer::log_unmapped() const {
@@ -188,7 +204,7 @@ void TermHarmonizer::log_unmapped() const {
   std::vector<std::string> lines;
   lines.reserve(unmapped_terms.size());
   for (const auto& entry : unmapped_terms) lines.push_back("  " + entry);
-  log_warning("%d term(s) have no Helvara mapping yet:\n%s", unmapped_terms.size(), join(lines, "\n"));
+  log_warning("%d term(s) have no Helvara mapping yet:\n%s", unmapped_terms.size(), LogArg::lines(std::move(lines)));
 }
 
 ReportRecord& TermHarmonizer::_passthrough(const CallerStatement& call, ReportRecord& result) const {
@@ -243,7 +259,7 @@ std::optional<std::string> TermHarmonizer::_star_allele(const CallerStatement& c
     result.add_warning("unparsable diplotype " + quoted_literal(call.diplotype));
     return std::nullopt;
   }
-  if (list_contains(rules, "single_allele_genes", call.gene)) {
+  if (rule_sets_.single_allele_genes.contains(call.gene)) {
     std::vector<std::string> distinct;
     for (const auto& allele : alleles) {
       if (std::find(distinct.begin(), distinct.end(), allele) == distinct.end()) distinct.push_back(allele);
@@ -304,10 +320,10 @@ std::optional<std::string> TermHarmonizer::_lookup_phenotype(const std::string& 
 }
 
 bool TermHarmonizer::_is_genotype_guided(const std::string& gene) const {
-  return list_contains(rules, "genotype_guided_genes", gene);
+  return rule_sets_.genotype_guided_genes.contains(gene);
 }
 
-bool TermHarmonizer::_is_hla(const std::string& gene) const { return list_contains(rules, "hla_genes", gene); }
+bool TermHarmonizer::_is_hla(const std::string& gene) const { return rule_sets_.hla_genes.contains(gene); }
 
 std::optional<std::string> TermHarmonizer::_genotype_guided_star_allele(const CallerStatement& call,
                                                                         ReportRecord& result) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -8,6 +10,7 @@
 #include "CallsetConverter/Models/CallerStatement.h"
 #include "CallsetConverter/Models/JsonDict.h"
 #include "CallsetConverter/Models/ReportRecord.h"
+#include "CallsetConverter/Support/Files.h"
 
 namespace callset_converter {
 
@@ -26,8 +29,11 @@ class TermHarmonizer {
   std::set<std::string> unmapped_terms;
 
   // Loads the three tables through load_mapping, in the order gene rules,
-  // phenotype terms, genotype terms; a loading failure passes unchanged.
+  // phenotype terms, genotype terms, each of at most `max_input_size` bytes;
+  // a loading failure passes unchanged. Logs where the tables come from when
+  // an override directory replaces the defaults.
   TermHarmonizer();
+  explicit TermHarmonizer(std::uint64_t max_input_size);
 
   // {"gene_rules": version, "phenotype_terms": version, "genotype_terms":
   // version}, null where a table has none.
@@ -56,6 +62,19 @@ class TermHarmonizer {
   std::optional<std::string> _genotype_guided_star_allele(const CallerStatement& call, ReportRecord& result);
   std::optional<std::string> _genotype_guided_activity(const std::string& gene, ReportRecord& result);
   std::optional<std::string> _hla_star_allele(const CallerStatement& call) const;
+
+ private:
+  // The text entries of the gene rules' lists, as sets: every gene of a run
+  // is looked up in them.
+  struct RuleSets {
+    std::set<std::string, std::less<>> passthrough_sources;
+    std::set<std::string, std::less<>> no_call_tokens;
+    std::set<std::string, std::less<>> single_allele_genes;
+    std::set<std::string, std::less<>> genotype_guided_genes;
+    std::set<std::string, std::less<>> hla_genes;
+  };
+  static RuleSets _rule_sets(const JsonDict& rules);
+  RuleSets rule_sets_;
 };
 
 }  // namespace callset_converter

@@ -1,6 +1,8 @@
 #include "CallsetConverter/Parsers/UploadTableReader.h"
 
 #include <map>
+#include <string_view>
+#include <utility>
 
 #include "CallsetConverter/Support/DelimitedText.h"
 #include "CallsetConverter/Support/Errors.h"
@@ -84,7 +86,7 @@ std::optional<std::string> UploadTableReader::_pick(const Row& row, const std::v
 }
 
 std::vector<UploadTableReader::Row> UploadTableReader::_read_csv() const {
-  const std::string text = read_text_file(file_path, /*skip_bom=*/true);
+  const std::string_view text = _text(/*skip_bom=*/true);
   std::string_view sample = leading_characters(text, kSampleCharacters);
   if (sample.size() < text.size()) {
     // Guess from whole lines only: a cut-off last line would look ragged.
@@ -95,14 +97,33 @@ std::vector<UploadTableReader::Row> UploadTableReader::_read_csv() const {
   std::vector<Row> rows;
   if (lines.empty()) return rows;
   const TextRow& header = lines.front();
+  // Each distinct header name once, at its first place, with the column
+  // whose cell it takes: the last column of that name. Worked out once, so a
+  // row of many columns is built in one pass, not by a search per cell.
+  std::vector<std::pair<std::string, std::size_t>> slots;
+  {
+    std::map<std::string_view, std::size_t> slot_of;
+    for (std::size_t column = 0; column < header.size(); ++column) {
+      const auto [found, added] = slot_of.emplace(header[column], slots.size());
+      if (added) {
+        slots.emplace_back(header[column], column);
+      } else {
+        slots[found->second].second = column;
+      }
+    }
+  }
   for (std::size_t i = 1; i < lines.size(); ++i) {
     const TextRow& cells = lines[i];
     if (cells.empty()) continue;
     Row row;
-    for (std::size_t column = 0; column < header.size(); ++column) {
+    // The ordered object is a vector of members underneath; the names are
+    // distinct already, so they are appended without a lookup.
+    auto& members = static_cast<JsonDict::object_t::Container&>(row.members.get_ref<JsonDict::object_t&>());
+    members.reserve(slots.size());
+    for (const auto& [name, column] : slots) {
       // A column the row does not reach holds null, so it counts as absent
       // and, under a repeated name, still overrides the earlier column.
-      row.members[header[column]] = column < cells.size() ? JsonDict(cells[column]) : JsonDict(nullptr);
+      members.emplace_back(name, column < cells.size() ? JsonDict(cells[column]) : JsonDict(nullptr));
     }
     for (std::size_t column = header.size(); column < cells.size(); ++column) row.unnamed.push_back(cells[column]);
     rows.push_back(std::move(row));

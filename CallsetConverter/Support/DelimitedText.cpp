@@ -1,12 +1,5 @@
 #include "CallsetConverter/Support/DelimitedText.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
-#include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
 #include "CallsetConverter/Support/Text.h"
 
@@ -204,56 +197,17 @@ CsvDialect detect_csv_dialect(std::string_view sample) {
   return best.value_or(CsvDialect{',', '"', false});
 }
 
+TextRow first_row_of(std::string_view bytes, CsvDialect dialect, std::string_view origin) {
+  std::string_view view = bytes;
+  if (view.starts_with("\xEF\xBB\xBF")) view.remove_prefix(3);
+  DelimitedTextReader reader(view, dialect);
+  std::optional<TextRow> row = reader.next_row();
+  require_utf8(bytes.substr(0, reader.position() + (bytes.size() - view.size())), origin);
+  return row.value_or(TextRow{});
+}
+
 TextRow read_first_row(const std::string& path, CsvDialect dialect) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    const int error = errno;
-    if (error == ENOENT) throw FileNotFoundError("File not found: " + path);
-    throw IoError("Cannot open " + path + ": " + std::strerror(error));
-  }
-  std::string bytes;
-  std::string buffer(8192, '\0');
-  bool at_end = false;
-  try {
-    for (;;) {
-      // A row is complete once a line break follows it outside quotes; read
-      // more until the reader stops before the end of what was read.
-      if (!bytes.empty()) {
-        std::string_view view(bytes);
-        if (view.starts_with("\xEF\xBB\xBF")) view.remove_prefix(3);
-        DelimitedTextReader reader(view, dialect);
-        auto row = reader.next_row();
-        if (at_end || (row && reader.position() < view.size())) {
-          const std::size_t consumed = reader.position() + (bytes.size() - view.size());
-          // The bytes of the row may end in the middle of a character that
-          // the next read would complete; only check what the row used.
-          require_utf8(std::string_view(bytes).substr(0, consumed), path);
-          ::close(fd);
-          return row.value_or(TextRow{});
-        }
-      }
-      if (at_end) {
-        ::close(fd);
-        return TextRow{};
-      }
-      // Each read at least doubles what is held, so a long first row is
-      // scanned a bounded number of times.
-      if (buffer.size() < bytes.size()) buffer.resize(bytes.size());
-      const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        throw IoError("Cannot read " + path + ": " + std::strerror(errno));
-      }
-      if (got == 0) {
-        at_end = true;
-      } else {
-        bytes.append(buffer.data(), static_cast<std::size_t>(got));
-      }
-    }
-  } catch (...) {
-    ::close(fd);
-    throw;
-  }
+  return first_row_of(read_file_bytes(path), dialect, path);
 }
 
 }  // namespace callset_converter

@@ -61,9 +61,13 @@ std::vector<TextRow> read_delimited_file(const std::string& path, CsvDialect dia
 // first row the result is comma, double quote and no skipping.
 CsvDialect detect_csv_dialect(std::string_view sample);
 
-// The first row of `path` (an empty row for an empty file), reading only as
-// much of the file as that row needs. The bytes read must be UTF-8
-// (TextDecodeError) and a leading byte-order mark is removed.
+// The first row of `bytes` (an empty row for empty bytes), a leading
+// byte-order mark removed. The bytes the row uses must be UTF-8
+// (TextDecodeError naming `origin`); the rest is not looked at.
+TextRow first_row_of(std::string_view bytes, CsvDialect dialect, std::string_view origin);
+
+// The first row of `path`, as first_row_of gives it; file-system failures
+// raise IoError (FileNotFoundError for a missing file).
 TextRow read_first_row(const std::string& path, CsvDialect dialect);
 
 }  // namespace callset_converter

@@ -21,7 +21,15 @@ FdGuard::~FdGuard() {
   if (fd >= 0) ::close(fd);
 }
 
-std::string read_file_bytes(const std::string& path) {
+namespace {
+
+[[noreturn]] void raise_too_large(const std::string& path, std::uint64_t max_size) {
+  throw InvalidArgumentError(path + " is larger than the input size limit of " + std::to_string(max_size) + " bytes");
+}
+
+}  // namespace
+
+std::string read_file_bytes(const std::string& path, std::uint64_t max_size) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
@@ -32,10 +40,11 @@ std::string read_file_bytes(const std::string& path) {
   std::string content;
   struct stat info {};
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    // The spare room lets the JSON parser, which reads up to 64 bytes past
-    // the end, take the bytes where they are instead of copying them.
-    content.reserve(static_cast<std::size_t>(info.st_size) + 64);
+    if (static_cast<std::uint64_t>(info.st_size) > max_size) raise_too_large(path, max_size);
+    content.reserve(static_cast<std::size_t>(info.st_size) + kReadPadding);
   }
+  // A pipe or device has no size up front (and a regular file may grow):
+  // the limit is checked on every block, never after the whole is held.
   std::vector<char> buffer(1 << 16);
   for (;;) {
     const ssize_t got = ::read(fd, buffer.data(), buffer.size());
@@ -44,13 +53,15 @@ std::string read_file_bytes(const std::string& path) {
       throw IoError(describe_errno("read", path, errno));
     }
     if (got == 0) break;
+    if (content.size() + static_cast<std::uint64_t>(got) > max_size) raise_too_large(path, max_size);
     content.append(buffer.data(), static_cast<std::size_t>(got));
   }
+  if (content.capacity() < content.size() + kReadPadding) content.reserve(content.size() + kReadPadding);
   return content;
 }
 
-std::string read_text_file(const std::string& path, bool skip_bom) {
-  std::string text = read_file_bytes(path);
+std::string read_text_file(const std::string& path, bool skip_bom, std::uint64_t max_size) {
+  std::string text = read_file_bytes(path, max_size);
   require_utf8(text, path);
   if (skip_bom && text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
   return text;
@@ -68,8 +79,12 @@ bool stat_path(const std::string& path, struct stat& info) {
 }  // namespace
 
 bool path_exists(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
   struct stat info {};
-  return stat_path(path, info);
+  if (::stat(path.c_str(), &info) == 0) return true;
+  const int error = errno;
+  if (error == ENOENT || error == ENOTDIR) return false;
+  throw IoError(describe_errno("check", path, error));
 }
 
 bool is_directory(const std::string& path) {

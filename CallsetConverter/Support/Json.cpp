@@ -195,7 +195,8 @@ void append_string(std::string& out, const std::string& text) {
           out += "\\t";
           break;
         default:
-          if (c < 0x20) {
+          // DEL is a control character too.
+          if (c < 0x20 || c == 0x7F) {
             append_hex4(out, c);
           } else {
             out += static_cast<char>(c);

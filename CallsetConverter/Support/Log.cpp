@@ -32,6 +32,12 @@ LogArg::LogArg(const std::optional<std::string>& text)
     : kind_(text ? Kind::Text : Kind::None), text_(text.value_or(std::string())) {}
 LogArg::LogArg(std::vector<std::string> items) : kind_(Kind::List), items_(std::move(items)) {}
 
+LogArg LogArg::lines(std::vector<std::string> items) {
+  LogArg arg(std::move(items));
+  arg.kind_ = Kind::Lines;
+  return arg;
+}
+
 std::string LogArg::as_text() const { return render(/*quoted=*/false); }
 
 std::string LogArg::as_literal() const { return render(/*quoted=*/true); }
@@ -39,13 +45,19 @@ std::string LogArg::as_literal() const { return render(/*quoted=*/true); }
 std::string LogArg::render(bool quoted) const {
   switch (kind_) {
     case Kind::Text:
-      return quoted ? quoted_literal(text_) : text_;
+      return quoted ? quoted_literal(text_) : escape_line_breaks(text_);
     case Kind::None:
       return "None";
     case Kind::Number:
       return std::to_string(number_);
     case Kind::List:
       return quoted_literal(items_);
+    case Kind::Lines: {
+      std::vector<std::string> shown;
+      shown.reserve(items_.size());
+      for (const auto& item : items_) shown.push_back(quoted ? quoted_literal(item) : escape_line_breaks(item));
+      return join(shown, "\n");
+    }
   }
   return {};
 }

@@ -19,9 +19,16 @@ const char* level_name(LogLevel level);
 
 // One argument of a log template, rendered by its placeholder: %s as text
 // (an absent value as None), %d as a decimal integer, %r as the quoted
-// literal.
+// literal. A line feed or carriage return inside a value is written as \n
+// or \r, so a value from an input file cannot start a line that reads like
+// another record; only the line breaks of the template itself, and those
+// between the items of a lines() argument, stay real.
 class LogArg {
  public:
+  // Items shown one per line: each item escaped as any value, joined by
+  // real line breaks.
+  static LogArg lines(std::vector<std::string> items);
+
   LogArg(std::string_view text);                   // NOLINT(google-explicit-constructor)
   LogArg(const char* text);                        // NOLINT(google-explicit-constructor)
   LogArg(std::string text);                        // NOLINT(google-explicit-constructor)
@@ -35,7 +42,7 @@ class LogArg {
   std::string as_decimal() const;
 
  private:
-  enum class Kind { Text, None, Number, List };
+  enum class Kind { Text, None, Number, List, Lines };
   // The text (or, with `quoted`, the quoted literal) of the argument; a
   // list is always written as the literals of its items.
   std::string render(bool quoted) const;

@@ -261,12 +261,30 @@ std::string text_or_none(const std::optional<std::string>& text) { return text ?
 
 namespace {
 
-// The invisible marks, embeddings, overrides and isolates that reorder how a
-// line is displayed: a gene name holding U+202E could show a different call
-// from the one logged.
-bool is_bidi_control(char32_t cp) {
-  return cp == 0x061C || cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) ||
-         (cp >= 0x2066 && cp <= 0x2069);
+// Characters that show nothing or move text around when displayed: the
+// format category (bidirectional controls, zero-width characters, U+FEFF,
+// the soft hyphen, tag characters) and the line and paragraph separators,
+// which some terminals treat as line breaks.
+bool is_invisible_format(char32_t cp) {
+  if (cp < 0xA0) return false;
+  switch (u_charType(static_cast<UChar32>(cp))) {
+    case U_FORMAT_CHAR:
+    case U_LINE_SEPARATOR:
+    case U_PARAGRAPH_SEPARATOR:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string unicode_escape(char32_t cp) {
+  char buf[12];
+  if (cp <= 0xFFFF) {
+    std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(cp));
+  } else {
+    std::snprintf(buf, sizeof buf, "\\U%08x", static_cast<unsigned>(cp));
+  }
+  return buf;
 }
 
 }  // namespace
@@ -284,12 +302,51 @@ std::string escape_terminal_controls(std::string_view text) {
       continue;
     }
     const bool control = (cp < 0x20 && cp != '\t' && cp != '\n') || (cp >= 0x7F && cp <= 0x9F);
-    if (control || is_bidi_control(cp)) {
+    if (control) {
       out += hex_escape(cp);
+    } else if (is_invisible_format(cp)) {
+      out += unicode_escape(cp);
     } else {
       out.append(text.substr(pos, len));
     }
     pos += len;
+  }
+  return out;
+}
+
+std::string escape_line_breaks(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string decode_file_name(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  std::size_t pos = 0;
+  char32_t cp = 0;
+  while (pos < bytes.size()) {
+    const std::size_t len = decode_one(bytes, pos, cp);
+    if (len > 0) {
+      out.append(bytes.substr(pos, len));
+      pos += len;
+      continue;
+    }
+    // U+DC00 plus the byte (0x80 to 0xFF), in UTF-8's three-byte form.
+    const auto surrogate = static_cast<unsigned>(0xDC00 + static_cast<unsigned char>(bytes[pos]));
+    out += static_cast<char>(0xE0 | (surrogate >> 12));
+    out += static_cast<char>(0x80 | ((surrogate >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (surrogate & 0x3F));
+    ++pos;
   }
   return out;
 }

@@ -53,11 +53,26 @@ std::string text_or_none(const std::optional<std::string>& text);
 // `text` made safe to write to a terminal: every control character other
 // than tab and line feed (the C0 controls, DEL and the C1 controls U+0080 to
 // U+009F) is written as a visible escape \xNN of its code point, and so is
-// every byte that is not part of well-formed UTF-8. The bidirectional
-// formatting characters (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to
-// U+2069), which reorder how the rest of a line is displayed, are written as
-// \uNNNN. All else is kept, so a message without such characters comes out
-// unchanged.
+// every byte that is not part of well-formed UTF-8. The invisible format
+// characters (Unicode's format category: the bidirectional marks, embeddings,
+// overrides and isolates, zero-width space and joiners, the word joiner,
+// U+FEFF, the soft hyphen, the tag characters) and the line and paragraph
+// separators U+2028 and U+2029 are written as \uNNNN (\UNNNNNNNN above
+// U+FFFF): they would reorder a line, or make "CYP2D6" followed by a
+// zero-width space look like CYP2D6. All else is kept, so a message without
+// such characters comes out unchanged.
 std::string escape_terminal_controls(std::string_view text);
+
+// `text` with each line feed written as \n and each carriage return as \r,
+// so that a value placed in a log or error line cannot start a line of its
+// own that reads like another record.
+std::string escape_line_breaks(std::string_view text);
+
+// Bytes from the file system (a file name) as text: each well-formed UTF-8
+// sequence is kept, and each byte that is not part of one (a surrogate code
+// point is not well-formed) becomes the lone surrogate U+DC80 to U+DCFF of
+// that byte, written in the three-byte form the JSON writer turns into
+// \udcXX; nothing after such a byte is lost.
+std::string decode_file_name(std::string_view bytes);
 
 }  // namespace callset_converter

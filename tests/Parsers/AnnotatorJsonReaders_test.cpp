@@ -181,8 +181,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ContainerCase{"geneSymbol", R"({"geneSymbol": 5, "sourceDiplotypes": [{}]})"},
                       ContainerCase{"label", R"({"geneSymbol": "A", "sourceDiplotypes": [{"label": 1}]})"},
                       ContainerCase{"phenotypes", R"({"geneSymbol": "A", "sourceDiplotypes": [{"phenotypes": "PM"}]})"},
-                      ContainerCase{"phenotypes", R"({"geneSymbol": "A", "sourceDiplotypes": [{"phenotypes": [1]}]})"},
-                      ContainerCase{"name", R"({"geneSymbol": "A", "sourceDiplotypes": [{"allele1": {"name": 3}}]})"}));
+                      ContainerCase{"phenotypes",
+                                    R"({"geneSymbol": "A", "sourceDiplotypes": [{"phenotypes": [1]}]})"}));
 
 TEST(PharmcatHaplotypeNames, TakesNonBlankAlleleNamesInOrder) {
   EXPECT_EQ(PharmcatPhenotypeJsonParser::_haplotype_names(

@@ -127,7 +127,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(MalformedCase{"\"diplotypes\" of A", R"({"A": {"diplotypes": "*1/*2"}})"},
                       MalformedCase{"\"simple_diplotypes\" of A", R"({"A": {"simple_diplotypes": {"x": 1}}})"},
                       MalformedCase{"first entry of \"diplotypes\" of A", R"({"A": {"diplotypes": [null]}})"},
-                      MalformedCase{"\"hap1\"", R"({"A": {"diplotypes": [{"hap1": 1}]}})"},
                       MalformedCase{"\"diplotype\"", R"({"A": {"diplotypes": [{"diplotype": false}]}})"}));
 
 TEST(SummaryJsonReader, NonObjectRootIsMalformed) {

@@ -38,7 +38,7 @@ TEST(JsonWriter, CompactFormUsesSpacedSeparators) {
 TEST(JsonWriter, EscapesToPureAscii) {
   const JsonDict text = std::string("\xC3\xA9/\"\\\b\f\n\r\t\x01\x7f\xF0\x9F\x98\x80") + std::string(1, '\0');
   EXPECT_EQ(to_json_text(text, JsonStyle::Compact),
-            "\"\\u00e9/\\\"\\\\\\b\\f\\n\\r\\t\\u0001\x7f\\ud83d\\ude00\\u0000\"");
+            "\"\\u00e9/\\\"\\\\\\b\\f\\n\\r\\t\\u0001\\u007f\\ud83d\\ude00\\u0000\"");
 }
 
 TEST(JsonWriter, WritesNumbersExactly) {

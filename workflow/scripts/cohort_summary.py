@@ -76,11 +76,12 @@ def failure_reason(folder, status):
             lines = stream.read().splitlines()
     except FileNotFoundError:
         lines = []
-    for index, line in enumerate(lines):
-        if line.startswith(ERROR_PREFIX):
-            # The message runs to the end: a file name in it may hold a line break.
-            return "\n".join([line[len(ERROR_PREFIX):], *lines[index + 1:]]).rstrip("\n")
     last = next((line for line in reversed(lines) if line.strip()), None)
+    # The converter's error line is its last line, on one line (line breaks
+    # in it are escaped); an earlier line that looks like one was forged by
+    # a value the converter logged.
+    if last is not None and last.startswith(ERROR_PREFIX):
+        return last[len(ERROR_PREFIX):]
     if status > 128:
         reason = f"the converter was stopped by signal {status - 128}"
     else:
