@@ -74,9 +74,9 @@ CallerStatement statement_from_diplotype(const std::string& gene, const JsonDict
                          activity == nullptr ? std::nullopt : scalar_text(*activity));
 }
 
-// What parse reads of a file: the root's member names (the "no gene
-// reports found" message lists them) and the gene container wherever it may
-// lie. A report's drug annotations and messages, most of its bytes, are
+// What parse and read_versions read of a file: the root's member names
+// (the "no gene reports found" message lists them), the gene container
+// wherever it may lie and the version members. A report's drug annotations and messages, most of its bytes, are
 // validated but never built.
 const JsonSelection& gene_container_selection() {
   static const JsonSelection selection = [] {
@@ -84,6 +84,11 @@ const JsonSelection& gene_container_selection() {
     for (const char* key : PharmcatPhenotypeJsonParser::_root_keys) kept.keep({key});
     kept.keep({"report", "genes"});
     kept.keep({PharmcatPhenotypeJsonParser::UNANNOTATED_KEY});
+    // The report's versions too: one parse serves its calls and versions.
+    for (const char* key :
+         {"pharmcatVersion", "dataVersion", "title", "timestamp", "generatedOn", "cpicVersion", "dpwgVersion"}) {
+      kept.keep({key});
+    }
     return kept;
   }();
   return selection;
@@ -92,7 +97,7 @@ const JsonSelection& gene_container_selection() {
 }  // namespace
 
 std::vector<CallerStatement> PharmcatPhenotypeJsonParser::parse() const {
-  const JsonDict root = _load_json(gene_container_selection());
+  const JsonDict root = _load_json_once(gene_container_selection());
   const JsonDict& container = _extract_genes_by_source(root);
   std::vector<CallerStatement> statements;
   const auto add = [&](const JsonDict& gene_report, const std::optional<std::string>& phenotype_source) {
@@ -231,15 +236,7 @@ std::optional<std::string> PharmcatPhenotypeJsonParser::_as_text(const JsonDict&
 std::string PharmcatReportJsonParser::reader_source_name() const { return source_name; }
 
 JsonDict PharmcatReportJsonParser::read_versions() const {
-  static const JsonSelection version_members = JsonSelection::member_names()
-                                                   .keep({"pharmcatVersion"})
-                                                   .keep({"dataVersion"})
-                                                   .keep({"title"})
-                                                   .keep({"timestamp"})
-                                                   .keep({"generatedOn"})
-                                                   .keep({"cpicVersion"})
-                                                   .keep({"dpwgVersion"});
-  JsonDict root = _load_json(version_members);
+  JsonDict root = _load_json_once(gene_container_selection());
   if (!root.is_object()) throw MalformedStructureError(file_path + ": expected a JSON object at the root");
   // Values are moved, not copied: the loaded document is not used again.
   const auto take = [&root](const char* key) {

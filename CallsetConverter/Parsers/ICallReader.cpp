@@ -53,7 +53,18 @@ JsonDict ICallReader::_load_json() const { return _load_json(JsonSelection::ever
 
 JsonDict ICallReader::_load_json(const JsonSelection& selection) const {
   // Undecodable bytes are reported before any fault of the JSON itself.
-  return parse_json_document(_text(/*skip_bom=*/false), file_path, selection);
+  // The text checked is the whole of the bytes (no mark is skipped), so the
+  // bytes themselves are parsed, in place, without a copy.
+  _text(/*skip_bom=*/false);
+  return parse_json_document(_bytes(), file_path, selection);
+}
+
+JsonDict ICallReader::_load_json_once(const JsonSelection& selection) const {
+  if (document_selection_ != &selection || !document_) {
+    document_ = _load_json(selection);
+    document_selection_ = &selection;
+  }
+  return *document_;
 }
 
 void ICallReader::_log_skip(const std::string& gene, const std::string& reason) {

@@ -71,6 +71,11 @@ class ICallReader {
   // building only the parts `selection` names (see JsonSelection): a reader
   // that looks at a few members of a large document pays for one scan of it.
   JsonDict _load_json(const JsonSelection& selection) const;
+  // The same load, parsed at the first call only: later calls with the same
+  // `selection`, which must outlive the reader (a static), get a copy of
+  // that document. A reader whose calls and versions read one document
+  // parses a large file once.
+  JsonDict _load_json_once(const JsonSelection& selection) const;
 
   // One WARNING record "Skipping <gene>: <reason>".
   static void _log_skip(const std::string& gene, const std::string& reason);
@@ -78,6 +83,8 @@ class ICallReader {
  private:
   mutable std::optional<std::string> bytes_;
   mutable bool checked_utf8_ = false;
+  mutable const JsonSelection* document_selection_ = nullptr;
+  mutable std::optional<JsonDict> document_;
 };
 
 }  // namespace callset_converter

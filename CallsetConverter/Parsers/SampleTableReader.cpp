@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <set>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "CallsetConverter/Support/DelimitedText.h"
@@ -91,9 +93,12 @@ namespace {
 // "N sample(s): A, B, C, D, E, ..." for the distinct first cells of `rows`.
 std::string samples_held(const std::vector<SampleTableReader::SampleRow>& rows) {
   constexpr std::size_t named = 5;
-  std::vector<std::string> samples;
+  // A cohort table holds tens of thousands of samples: a set keeps this
+  // linear.
+  std::vector<std::string_view> samples;
+  std::unordered_set<std::string_view> seen;
   for (const auto& row : rows) {
-    if (std::find(samples.begin(), samples.end(), row.sample) == samples.end()) samples.push_back(row.sample);
+    if (seen.insert(row.sample).second) samples.emplace_back(row.sample);
   }
   std::vector<std::string> names;
   for (std::size_t i = 0; i < samples.size() && i < named; ++i) names.push_back(quoted_literal(samples[i]));
