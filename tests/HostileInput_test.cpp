@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -75,10 +76,20 @@ Outcome run_program(const std::vector<std::string>& arguments, const std::string
 // Runs the shell command `setup` in `folder`, then the program there with
 // the shell words `arguments` and "--output-dir out", its address space
 // capped at 400 MB and its time at 30 s (killed beyond).
+// AddressSanitizer reserves terabytes of address space for its shadow
+// memory, so a sanitizer build cannot run under a memory cap; there only the
+// time bound applies.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMemoryCapped = false;
+#else
+constexpr bool kMemoryCapped = true;
+#endif
+
 Outcome run_bounded(const std::string& folder, const std::string& setup, const std::string& arguments,
                     const std::string& err_path) {
-  const std::string script = "cd \"$1\" && " + setup + " && ulimit -v 400000 && exec timeout -s KILL 30 \"$2\" " +
-                             arguments + " --output-dir out";
+  const std::string cap = kMemoryCapped ? "ulimit -v 400000 && " : "";
+  const std::string script =
+      "cd \"$1\" && " + setup + " && " + cap + "exec timeout -s KILL 30 \"$2\" " + arguments + " --output-dir out";
   return spawn({"/bin/sh", "-c", script, "sh", folder, CALLSET_CONVERTER_EXE}, err_path);
 }
 
@@ -357,6 +368,9 @@ class HostileReadTest : public ::testing::TestWithParam<HostileRead> {};
 // pipe opened twice, would show as a kill, not as a hang of the suite.
 TEST_P(HostileReadTest, EndsWithinBoundsAsDocumented) {
   const HostileRead& read = GetParam();
+  if (!kMemoryCapped && std::string_view(read.label) == "dev_zero_beyond_the_memory_cap") {
+    GTEST_SKIP() << "needs a memory cap, which a sanitizer build cannot run under";
+  }
   TempDir work;
   work.write("report.txt", pharmcat_report("\"S\""));
   const Outcome outcome = run_bounded(work.path().string(), read.setup, read.arguments, work.file("stderr"));
