@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "CallsetConverter/CallsetConverter.h"
@@ -297,8 +298,11 @@ void command_line(std::string_view input) {
   static const char* const request_keys[] = {C::INPUT_FILES,           C::INPUT_DIR,   C::OUTPUT_DIR,
                                              C::OUTPUT_JSON,           C::GZIP_OUTPUT, C::WRITE_PROVENANCE,
                                              C::RECOVER_DROPPED_GENES, C::GENE_FILTER, C::PHENOTYPE_SOURCE};
+  // Options that are off unless given follow the nine, only when given.
+  static const std::set<std::string> optional_keys = {C::SAMPLE, C::MAX_INPUT_SIZE, C::FHIR};
   std::size_t index = 0;
   for (const auto& [key, value] : options.request.items()) {
+    if (index >= std::size(request_keys) && optional_keys.contains(key)) continue;
     if (index >= std::size(request_keys) || key != request_keys[index]) {
       throw FuzzFinding("request members out of order: " + to_json_text(options.request, JsonStyle::Compact));
     }
