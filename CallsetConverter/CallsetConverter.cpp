@@ -268,6 +268,7 @@ std::vector<ReportRecord> CallsetConverter::parse_files(const std::vector<std::s
       std::vector<CallerStatement> file_calls = reader->parse();
       log_info("%s: %d gene call(s) from %s", base_name(path), file_calls.size(), reader->reader_source_name());
       _warn_unused_phenotype_source(path, reader->reader_source_name(), file_calls);
+      for (auto& call : file_calls) call.input_file = path;
       calls.insert(calls.end(), std::make_move_iterator(file_calls.begin()), std::make_move_iterator(file_calls.end()));
       _collect_versions(*reader);
     } catch (const std::bad_alloc&) {

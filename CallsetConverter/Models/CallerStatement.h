@@ -23,6 +23,10 @@ struct CallerStatement {
   // unannotatedGeneCalls): such a call ranks below every other caller and
   // is reported only where no other caller called the gene.
   bool unannotated = false;
+  // The input file the statement was read from, as the run names it (set by
+  // the converter after the reader returns). A caller is a file: two files
+  // of one format are two callers.
+  std::optional<std::string> input_file;
 
   // Throws InvalidArgumentError "gene symbol is required" when `gene` is
   // absent or empty. Every other value is stored exactly as given.

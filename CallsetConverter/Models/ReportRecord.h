@@ -17,6 +17,9 @@ struct ReportRecord {
   std::optional<std::string> activity;
   std::optional<std::string> source;
   std::optional<std::string> phenotype_source;
+  // The input file of the statement the record was taken from; not part of
+  // the result or the sidecar's gene object.
+  std::optional<std::string> input_file;
   // In the order first added, without duplicates; every record owns its own.
   std::vector<std::string> warnings;
 

@@ -170,6 +170,7 @@ JsonDict TermHarmonizer::mapping_versions() const {
 
 ReportRecord TermHarmonizer::normalize(const CallerStatement& call) {
   ReportRecord result(call.gene, std::nullopt, std::nullopt, call.source, call.phenotype_source);
+  result.input_file = call.input_file;
   for (const auto& warning : call.warnings) result.add_warning(warning);
   if (is_passthrough(call.source)) return _passthrough(call, result);
   // The star allele is settled before the activity, which may read it, so
