@@ -54,51 +54,27 @@ std::optional<std::string> SampleTableReader::_gene_from_file_name() const {
   return gene;
 }
 
-std::vector<SampleTableReader::SampleRow> SampleTableReader::_read_sample_rows() const {
-  const std::vector<TextRow> lines = read_delimited_rows(_text(/*skip_bom=*/true), kTabSeparated);
-  if (lines.empty() || lines.front().empty()) throw InvalidArgumentError(file_path + ": the table has no header row");
-  TextRow header = lines.front();
-  // PyPGx's printed layout (print-data) pads the unnamed sample column's
-  // header with spaces instead of ending it with a tab: the header is one
-  // cell short and every value would sit under its neighbour's name.
-  const bool printed_layout = lines.size() > 1 && !header.front().empty() && header.front().front() == ' ' &&
-                              std::all_of(lines.begin() + 1, lines.end(), [&](const TextRow& cells) {
-                                return cells.empty() || cells.size() == header.size() + 1;
-                              });
-  if (printed_layout) {
-    header.front() = trim(header.front());
-    header.insert(header.begin(), std::string());
+std::vector<SampleTableReader::IndexedRow> SampleTableReader::index_rows(std::string_view body) {
+  std::vector<IndexedRow> rows;
+  DelimitedTextReader reader(body, kTabSeparated);
+  for (std::size_t start = 0; auto first = reader.next_row(/*kept_cells=*/1); start = reader.position()) {
+    if (first->empty()) continue;
+    rows.push_back({std::move(first->front()), body.substr(start, reader.position() - start)});
   }
-  std::vector<SampleRow> rows;
-  for (std::size_t i = 1; i < lines.size(); ++i) {
-    const TextRow& cells = lines[i];
-    if (cells.empty()) continue;
-    SampleRow row{cells.front(), {}};
-    for (std::size_t column = 0; column < header.size(); ++column) {
-      row.row[header[column]] = column < cells.size() ? std::optional<std::string>(cells[column]) : std::nullopt;
-    }
-    rows.push_back(std::move(row));
-  }
-  return rows;
-}
-
-std::vector<SampleTableReader::Row> SampleTableReader::_read_rows() const {
-  std::vector<Row> rows;
-  for (auto& sample_row : _read_sample_rows()) rows.push_back(std::move(sample_row.row));
   return rows;
 }
 
 namespace {
 
 // "N sample(s): A, B, C, D, E, ..." for the distinct first cells of `rows`.
-std::string samples_held(const std::vector<SampleTableReader::SampleRow>& rows) {
+std::string samples_held(const std::vector<SampleTableReader::IndexedRow>& rows) {
   constexpr std::size_t named = 5;
   // A cohort table holds tens of thousands of samples: a set keeps this
   // linear.
   std::vector<std::string_view> samples;
   std::unordered_set<std::string_view> seen;
   for (const auto& row : rows) {
-    if (seen.insert(row.sample).second) samples.emplace_back(row.sample);
+    if (seen.insert(row.first_cell).second) samples.emplace_back(row.first_cell);
   }
   std::vector<std::string> names;
   for (std::size_t i = 0; i < samples.size() && i < named; ++i) names.push_back(quoted_literal(samples[i]));
@@ -106,35 +82,85 @@ std::string samples_held(const std::vector<SampleTableReader::SampleRow>& rows) 
   return std::to_string(samples.size()) + " sample(s): " + join(names, ", ");
 }
 
+bool names_several_samples(const std::vector<SampleTableReader::IndexedRow>& rows) {
+  const std::string* first = nullptr;
+  for (const auto& row : rows) {
+    if (row.first_cell.empty()) continue;
+    if (first == nullptr) {
+      first = &row.first_cell;
+    } else if (row.first_cell != *first) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether the first column is one the reader takes a value from, so that
+// its cells are genes or calls, not sample names.
+bool names_a_read_column(const std::string& header_cell) {
+  const std::string name = trim(header_cell);
+  const auto is = [&](const char* column) { return name == column; };
+  return is(SampleTableReader::GENOTYPE_COLUMN) || is(SampleTableReader::PHENOTYPE_COLUMN) ||
+         std::any_of(SampleTableReader::GENE_COLUMNS.begin(), SampleTableReader::GENE_COLUMNS.end(), is) ||
+         std::any_of(SampleTableReader::HAPLOTYPE_COLUMNS.begin(), SampleTableReader::HAPLOTYPE_COLUMNS.end(), is);
+}
+
 }  // namespace
 
 SampleTableReader::SampleTableReader(const std::optional<std::string>& file_path_, std::optional<std::string> sample_id)
     : ICallReader(file_path_), sample(std::move(sample_id)) {}
 
-std::vector<SampleTableReader::Row> SampleTableReader::_select_rows(std::vector<SampleRow> rows) const {
-  std::vector<Row> selected;
-  if (!sample) {
-    for (auto& row : rows) selected.push_back(std::move(row.row));
-    return selected;
-  }
+std::vector<SampleTableReader::Row> SampleTableReader::_choose_rows(TextRow header,
+                                                                    const std::vector<IndexedRow>& rows) const {
+  std::vector<const IndexedRow*> chosen;
   for (const auto& row : rows) {
-    if (row.sample == *sample) selected.push_back(row.row);
+    if (!sample || row.first_cell == *sample) chosen.push_back(&row);
   }
   // A one-row table without a sample name says nothing about whose it is.
-  if (selected.empty() && rows.size() == 1 && trim(rows.front().sample).empty()) {
-    selected.push_back(std::move(rows.front().row));
-  }
-  if (selected.empty()) {
+  if (chosen.empty() && rows.size() == 1 && trim(rows.front().first_cell).empty()) chosen.push_back(&rows.front());
+  if (sample && chosen.empty()) {
     throw InvalidArgumentError(file_path + ": no row for sample " + quoted_literal(*sample) + "; the table holds " +
                                samples_held(rows));
+  }
+  std::vector<TextRow> lines;
+  for (const IndexedRow* row : chosen) {
+    lines.push_back(DelimitedTextReader(row->text, kTabSeparated).next_row().value_or(TextRow{}));
+  }
+  // PyPGx's printed layout (print-data) pads the unnamed sample column's
+  // header with spaces instead of ending it with a tab: the header is one
+  // cell short and every value would sit under its neighbour's name. Only
+  // the chosen rows decide, so that a sample reads the same out of a cohort
+  // table as out of a table of its own rows.
+  const bool printed_layout =
+      !lines.empty() && !header.front().empty() && header.front().front() == ' ' &&
+      std::all_of(lines.begin(), lines.end(), [&](const TextRow& cells) { return cells.size() == header.size() + 1; });
+  if (printed_layout) {
+    header.front() = trim(header.front());
+    header.insert(header.begin(), std::string());
+  }
+  // One report is one patient's: without a chosen sample, rows of two
+  // samples are refused whatever genes they call.
+  if (!sample && !names_a_read_column(header.front()) && names_several_samples(rows)) {
+    throw InvalidArgumentError(file_path + ": the table holds " + samples_held(rows) + "; choose one with --sample");
+  }
+  std::vector<Row> selected;
+  for (const TextRow& cells : lines) {
+    Row row;
+    for (std::size_t column = 0; column < header.size(); ++column) {
+      row[header[column]] = column < cells.size() ? std::optional<std::string>(cells[column]) : std::nullopt;
+    }
+    selected.push_back(std::move(row));
   }
   return selected;
 }
 
 std::vector<CallerStatement> SampleTableReader::parse() const {
-  std::vector<SampleRow> sample_rows = _read_sample_rows();
-  const std::string held = samples_held(sample_rows);
-  const std::vector<Row> rows = _select_rows(std::move(sample_rows));
+  const std::string_view text = _text(/*skip_bom=*/true);
+  DelimitedTextReader reader(text, kTabSeparated);
+  std::optional<TextRow> header = reader.next_row();
+  if (!header || header->empty()) throw InvalidArgumentError(file_path + ": the table has no header row");
+  const std::vector<IndexedRow> indexed = index_rows(text.substr(reader.position()));
+  const std::vector<Row> rows = _choose_rows(std::move(*header), indexed);
   const std::optional<std::string> file_gene = _gene_from_file_name();
   const std::vector<std::string> gene_columns(GENE_COLUMNS.begin(), GENE_COLUMNS.end());
   std::vector<CallerStatement> statements;
@@ -172,7 +198,8 @@ std::vector<CallerStatement> SampleTableReader::parse() const {
   for (const auto& statement : statements) {
     if (genes.insert(statement.gene).second) continue;
     if (!sample) {
-      throw InvalidArgumentError(file_path + ": the table holds " + held + "; choose one with --sample");
+      throw InvalidArgumentError(file_path + ": the table holds " + samples_held(indexed) +
+                                 "; choose one with --sample");
     }
     throw InvalidArgumentError(file_path + ": sample " + quoted_literal(*sample) + " has more than one row for " +
                                statement.gene);

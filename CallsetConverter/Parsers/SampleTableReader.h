@@ -4,10 +4,12 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "CallsetConverter/HelvaraPgxConstants.h"
 #include "CallsetConverter/Parsers/ICallReader.h"
+#include "CallsetConverter/Support/DelimitedText.h"
 
 namespace callset_converter {
 
@@ -32,15 +34,17 @@ class SampleTableReader : public ICallReader {
   // later column's value is kept.
   using Row = std::map<std::string, std::optional<std::string>>;
 
-  // One data row with the text of its first cell: PyPGx writes the sample
-  // name there, under an unnamed header cell.
-  struct SampleRow {
-    std::string sample;
-    Row row;
+  // One data row as index_rows finds it: the text of its first cell, where
+  // PyPGx writes the sample name under an unnamed header cell, and the row's
+  // text, whose other cells are not read until the row is chosen.
+  struct IndexedRow {
+    std::string first_cell;
+    std::string_view text;
   };
 
   // The sample to read (--sample): only the rows whose first cell equals it
-  // exactly. Absent: every row, but never two for one gene.
+  // exactly; the others are passed over by that cell alone. Absent: every
+  // row, but never rows of two samples, nor two rows of one gene.
   const std::optional<std::string> sample;
 
   using ICallReader::ICallReader;
@@ -52,18 +56,23 @@ class SampleTableReader : public ICallReader {
 
   // Statements in row order. InvalidArgumentError when the table has no
   // header, when a row's gene cannot be told, or when no row is usable; and,
-  // so that no patient's call is taken for another's, when rows of several
-  // samples call one gene and no sample is chosen, or when the chosen sample
-  // has no row (a one-row table whose first cell is empty is read as it is).
+  // so that no patient's call is taken for another's, when no sample is
+  // chosen and the first cells name more than one sample (unless the first
+  // column is one this reader reads, such as Gene: then they name no
+  // sample) or two rows call one gene, or when the chosen sample has no row
+  // (a one-row table whose first cell is empty is read as it is).
   std::vector<CallerStatement> parse() const override;
   std::string reader_source_name() const override;
 
-  // The data rows; InvalidArgumentError when there is no header row.
-  std::vector<Row> _read_rows() const;
-  std::vector<SampleRow> _read_sample_rows() const;
-  // The rows of the chosen sample (all rows when none is chosen);
-  // InvalidArgumentError naming the sample when it has none.
-  std::vector<Row> _select_rows(std::vector<SampleRow> rows) const;
+  // The data rows of `body`, a table's text after its header row, in order;
+  // empty lines are left out. Only the first cell of each row is read, so a
+  // cohort table can be split by sample at little more than the cost of
+  // finding its line ends.
+  static std::vector<IndexedRow> index_rows(std::string_view body);
+  // The rows of the chosen sample (every row when none is chosen), each
+  // read under `header`; InvalidArgumentError when the chosen sample has no
+  // row, or when none is chosen and the rows are of several samples.
+  std::vector<Row> _choose_rows(TextRow header, const std::vector<IndexedRow>& rows) const;
   // The gene symbol carried by the file name, if the name is one.
   std::optional<std::string> _gene_from_file_name() const;
   // The first of `columns` that the row holds a cell for, with trailing

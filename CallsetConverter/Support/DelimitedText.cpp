@@ -7,13 +7,21 @@ namespace callset_converter {
 
 DelimitedTextReader::DelimitedTextReader(std::string_view text, CsvDialect dialect) : text_(text), dialect_(dialect) {}
 
-std::optional<TextRow> DelimitedTextReader::next_row() {
+std::optional<TextRow> DelimitedTextReader::next_row(std::size_t kept_cells) {
   if (pos_ >= text_.size()) return std::nullopt;
   enum class State { StartField, InField, InQuoted, QuoteInQuoted };
   TextRow row;
   std::string cell;
   State state = State::StartField;
   bool row_started = false;
+  const auto end_cell = [&] {
+    if (row.size() < kept_cells) row.push_back(std::move(cell));
+    cell.clear();
+  };
+  // Characters of a cell that is not kept are not copied.
+  const auto add = [&](char c) {
+    if (row.size() < kept_cells) cell += c;
+  };
   const auto end_line = [&](std::size_t at) {
     // Consumes the line break at `at` (CR LF counts as one).
     pos_ = at + 1;
@@ -26,7 +34,7 @@ std::optional<TextRow> DelimitedTextReader::next_row() {
     switch (state) {
       case State::StartField:
         if (line_break) {
-          if (row_started) row.push_back(std::move(cell));
+          if (row_started) end_cell();
           end_line(i);
           return row;
         }
@@ -36,48 +44,45 @@ std::optional<TextRow> DelimitedTextReader::next_row() {
         } else if (c == ' ' && dialect_.skip_initial_space) {
           // spaces after a separator are not part of the cell
         } else if (c == dialect_.delimiter) {
-          row.push_back(std::move(cell));
-          cell.clear();
+          end_cell();
         } else {
-          cell += c;
+          add(c);
           state = State::InField;
         }
         break;
       case State::InField:
         if (line_break) {
-          row.push_back(std::move(cell));
+          end_cell();
           end_line(i);
           return row;
         }
         if (c == dialect_.delimiter) {
-          row.push_back(std::move(cell));
-          cell.clear();
+          end_cell();
           state = State::StartField;
         } else {
-          cell += c;
+          add(c);
         }
         break;
       case State::InQuoted:
         if (c == dialect_.quotechar) {
           state = State::QuoteInQuoted;
         } else {
-          cell += c;
+          add(c);
         }
         break;
       case State::QuoteInQuoted:
         if (c == dialect_.quotechar) {
-          cell += c;
+          add(c);
           state = State::InQuoted;
         } else if (c == dialect_.delimiter) {
-          row.push_back(std::move(cell));
-          cell.clear();
+          end_cell();
           state = State::StartField;
         } else if (line_break) {
-          row.push_back(std::move(cell));
+          end_cell();
           end_line(i);
           return row;
         } else {
-          cell += c;
+          add(c);
           state = State::InField;
         }
         break;
@@ -85,7 +90,7 @@ std::optional<TextRow> DelimitedTextReader::next_row() {
   }
   // End of text without a line break: the pending cell closes the row.
   pos_ = text_.size();
-  if (row_started) row.push_back(std::move(cell));
+  if (row_started) end_cell();
   return row;
 }
 

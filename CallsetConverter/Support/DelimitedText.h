@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,8 +32,10 @@ class DelimitedTextReader {
  public:
   DelimitedTextReader(std::string_view text, CsvDialect dialect);
 
-  // The next row, or nothing at the end of the text.
-  std::optional<TextRow> next_row();
+  // The next row, or nothing at the end of the text. Only the first
+  // `kept_cells` cells are built; the rest of the row is passed over, so
+  // that a row can be told by its first cell without the cost of the others.
+  std::optional<TextRow> next_row(std::size_t kept_cells = SIZE_MAX);
   // Offset of the first byte not yet read.
   std::size_t position() const { return pos_; }
 

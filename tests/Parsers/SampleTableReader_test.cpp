@@ -129,20 +129,26 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{
             "gene_column_per_row",
             "data.tsv",
-            "\tGene\tGenotype\tPhenotype\ns1\tCYP2C9\t*1/*2\tIntermediate Metabolizer\ns2\tCYP2C19\t*1/*1\tNormal "
+            "\tGene\tGenotype\tPhenotype\ns1\tCYP2C9\t*1/*2\tIntermediate Metabolizer\ns1\tCYP2C19\t*1/*1\tNormal "
             "Metabolizer\n",
             {pypgx("CYP2C9", "*1/*2", {}, {"Intermediate Metabolizer"}),
              pypgx("CYP2C19", "*1/*1", {}, {"Normal Metabolizer"})},
             {}},
         ParseCase{"gene_column_wins_empty_falls_back",
                   "CYP2C19.tsv",
-                  "\tGene\tGenotype\tPhenotype\ns1\tCYP2C9\t*1/*2\tIM\ns2\t\t*1/*1\tNM\n",
+                  "\tGene\tGenotype\tPhenotype\ns1\tCYP2C9\t*1/*2\tIM\ns1\t\t*1/*1\tNM\n",
                   {pypgx("CYP2C9", "*1/*2", {}, {"IM"}), pypgx("CYP2C19", "*1/*1", {}, {"NM"})},
                   {}},
         ParseCase{"gene_cell_of_separators_falls_back",
                   "CYP2C19.tsv",
                   "\tGene\tGenotype\tPhenotype\ns3\t ;\t*2/*2\tPM\n",
                   {pypgx("CYP2C19", "*2/*2", {}, {"PM"})},
+                  {}},
+        // Its first cells are genes, not samples.
+        ParseCase{"gene_column_first",
+                  "data.tsv",
+                  "Gene\tGenotype\tPhenotype\nCYP2C9\t*1/*2\tIM\nCYP2C19\t*1/*1\tNM\n",
+                  {pypgx("CYP2C9", "*1/*2", {}, {"IM"}), pypgx("CYP2C19", "*1/*1", {}, {"NM"})},
                   {}},
         ParseCase{"lower_case_gene_column",
                   "CYP2C19.tsv",
@@ -156,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {}},
         ParseCase{"short_row_skipped",
                   "CYP2D6.tsv",
-                  "\tGenotype\tPhenotype\ns1\ns2\t*1/*2\n",
+                  "\tGenotype\tPhenotype\ns1\ns1\t*1/*2\n",
                   {pypgx("CYP2D6", "*1/*2", {}, {})},
                   {"Skipping CYP2D6: no Genotype or Phenotype column"}},
         ParseCase{"phenotype_only",
@@ -216,6 +222,18 @@ INSTANTIATE_TEST_SUITE_P(
                   kNoRows,
                   {"Skipping CYP2D6: no Genotype or Phenotype column"}},
         ErrorCase{"no_gene_anywhere", "data.tsv", "\tGenotype\tPhenotype\ns1\t*1/*1\tNM\n", kNoGene, {}},
+        // Rows of two samples are refused whatever genes they call, a row
+        // too short to use included; beside each, a one-sample case above.
+        ErrorCase{"two_samples_other_genes",
+                  "data.tsv",
+                  "\tGene\tGenotype\tPhenotype\ns1\tCYP2C9\t*1/*2\tIM\ns2\tCYP2C19\t*1/*1\tNM\n",
+                  ": the table holds 2 sample(s): 's1', 's2'; choose one with --sample",
+                  {}},
+        ErrorCase{"short_row_of_another_sample",
+                  "CYP2D6.tsv",
+                  "\tGenotype\tPhenotype\ns1\ns2\t*1/*2\n",
+                  ": the table holds 2 sample(s): 's1', 's2'; choose one with --sample",
+                  {}},
         // The error at a later row discards what earlier rows gave.
         ErrorCase{"later_row_without_gene",
                   "results.tsv",
@@ -279,6 +297,10 @@ TEST(SampleTableReaderSample, ChoosesRowsOrRefusesTheTable) {
   EXPECT_EQ(SampleTableReader(two, "s2").parse(), Statements{pypgx("CYP2D6", "*4/*4", {}, {"PM"})});
   EXPECT_EQ(SampleTableReader(one, "s1").parse().size(), 1U);
   EXPECT_EQ(SampleTableReader(unnamed, "s1").parse(), Statements{pypgx("CYP2C9", "*1/*3", {}, {"IM"})});
+  // Only the chosen rows decide the printed layout: another sample's longer
+  // row does not shift this one's values under their neighbours' names.
+  const std::string printed = dir.write("CYP2B6.tsv", "    Genotype\tPhenotype\ns1\t*1/*6\tIM\ns2\t*1/*1\tNM\tx\n");
+  EXPECT_EQ(SampleTableReader(printed, "s1").parse(), Statements{pypgx("CYP2B6", "*1/*6", {}, {"IM"})});
   const auto error = [](const std::string& path, std::optional<std::string> sample) {
     return message_of<InvalidArgumentError>([&] { SampleTableReader(path, sample).parse(); });
   };
