@@ -123,10 +123,14 @@ std::vector<CallerStatement> PharmcatTsvReader::parse() const {
     // As in the JSON report: an unphased result is one row per allele
     // found, all naming PharmCAT's one combined call in the recommendation
     // lookup columns; that call is the one to report.
+    // Any row of the gene may carry it; two different ones are ambiguous.
     std::vector<std::string> lookups;
+    const TextRow* lookup_row = nullptr;
     for (const TextRow* row : gene_rows) {
       auto lookup = columns.cell(*row, LOOKUP_DIPLOTYPE);
-      if (lookup && std::find(lookups.begin(), lookups.end(), *lookup) == lookups.end()) lookups.push_back(*lookup);
+      if (!lookup || std::find(lookups.begin(), lookups.end(), *lookup) != lookups.end()) continue;
+      lookups.push_back(*lookup);
+      if (lookup_row == nullptr) lookup_row = row;
     }
     if (gene_rows.size() > 1 && lookups.size() == 1) {
       std::vector<std::string> haplotypes;
@@ -134,7 +138,7 @@ std::vector<CallerStatement> PharmcatTsvReader::parse() const {
         std::string allele = trim(piece);
         if (!allele.empty()) haplotypes.push_back(std::move(allele));
       }
-      statements.push_back(statement_from(gene, *gene_rows.front(), columns, LOOKUP_DIPLOTYPE, LOOKUP_PHENOTYPE,
+      statements.push_back(statement_from(gene, *lookup_row, columns, LOOKUP_DIPLOTYPE, LOOKUP_PHENOTYPE,
                                           LOOKUP_ACTIVITY_SCORE, std::move(haplotypes)));
       continue;
     }
@@ -158,7 +162,9 @@ std::vector<CallerStatement> PharmcatTsvReader::parse() const {
 
 JsonDict PharmcatTsvReader::read_versions() const {
   JsonDict versions = JsonDict::object();
-  const TextRow banner = read_first_row(file_path, kTabSeparated);
+  // From the bytes parse read: a second open would block on a named pipe
+  // and escape the size limit.
+  const TextRow banner = first_row_of(_bytes(), kTabSeparated, file_path);
   if (!is_banner(banner)) return versions;
   const std::string version = trim(trim(banner.front()).substr(std::string_view(BANNER).size()));
   if (!version.empty()) versions["pharmcatVersion"] = version;

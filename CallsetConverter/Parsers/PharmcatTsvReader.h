@@ -41,7 +41,8 @@ class PharmcatTsvReader : public ICallReader {
   std::string reader_source_name() const override;
 
   // {"pharmcatVersion": the text after the banner word}, or an empty object
-  // when the first line carries no version.
+  // when the first line carries no version. Read from the same bytes as
+  // parse, so the file is opened once.
   JsonDict read_versions() const;
 };
 
