@@ -300,11 +300,11 @@ std::vector<std::string> CallsetConverter::_resolve_input_files() const {
   if (!is_directory(input_dir)) return {};
 
   // The converter's own result and sidecar files (plain or gzipped) may lie
-  // in the scanned directory from an earlier run; read back as inputs they
-  // would re-enter the report as uploaded calls, so the scan leaves them out.
-  // A file at a result path is left out only when it is such a result: any
-  // other file there is the user's, an input that the run then refuses to
-  // write over.
+  // in the scanned directory from an earlier run, and so may results written
+  // under other names; read back as inputs they would re-enter the report as
+  // uploaded calls, so the scan leaves them out. A file at a result path is
+  // left out only when it is such a result: any other file there is the
+  // user's, an input that the run then refuses to write over.
   const std::string plain_out = join_path(output_dir, output_json);
   const std::string gzip_out = ends_with(plain_out, ".gz") ? plain_out : plain_out + ".gz";
   const std::vector<std::string> own_sidecars = {provenance_path(plain_out), provenance_path(gzip_out)};
@@ -312,8 +312,8 @@ std::vector<std::string> CallsetConverter::_resolve_input_files() const {
     return std::any_of(own_sidecars.begin(), own_sidecars.end(),
                        [&](const std::string& own) { return same_file(path, own); });
   };
-  const auto is_own_result = [&](const std::string& path) {
-    return (same_file(path, plain_out) || same_file(path, gzip_out)) && is_earlier_result(path);
+  const auto is_result_path = [&](const std::string& path) {
+    return same_file(path, plain_out) || same_file(path, gzip_out);
   };
 
   // Sorted by the decoded name, each with the path to open.
@@ -333,11 +333,16 @@ std::vector<std::string> CallsetConverter::_resolve_input_files() const {
       log_debug("Not reading the converter's own output %s", joined);
       continue;
     }
-    if (is_own_result(joined)) {
+    const bool at_result_path = is_result_path(joined);
+    if (at_result_path && is_earlier_result(joined, max_input_size)) {
       log_info("Not reading %s, the converter's own earlier result", joined);
       continue;
     }
     if (is_sidecar_or_recorded_result(joined)) continue;
+    if (!at_result_path && is_earlier_result(joined, max_input_size)) {
+      log_info("Not reading %s: it is a result of this converter", joined);
+      continue;
+    }
     found.emplace_back(decode_file_name(joined), joined);
   }
   if (error) throw IoError("Cannot list directory " + input_dir + ": " + error.message());

@@ -85,8 +85,9 @@ class CallsetConverter {
   // The listed files (as given, else under input_dir); when none of them
   // exists, the .json/.csv/.tsv regular files directly inside input_dir,
   // ordered by their names decoded as text, leaving out provenance sidecars,
-  // the result files they record, the converter's own earlier result and
-  // FHIR Bundles. A listed file that cannot be checked raises IoError: the
+  // the result files they record, every file that is a result of this
+  // converter (see is_earlier_result), whatever its name, and FHIR Bundles;
+  // a listed file is taken as given. A listed file that cannot be checked raises IoError: the
   // scan would convert some other file in its place.
   std::vector<std::string> _resolve_input_files() const;
 

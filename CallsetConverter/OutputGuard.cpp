@@ -1,11 +1,15 @@
 #include "CallsetConverter/OutputGuard.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <string_view>
 
 #include "CallsetConverter/HelvaraPgxConstants.h"
 #include "CallsetConverter/Models/JsonDict.h"
@@ -19,9 +23,14 @@ namespace C = HelvaraPgxConstants;
 
 namespace {
 
+const std::set<std::string, std::less<>>& result_members() {
+  static const std::set<std::string, std::less<>> MEMBERS = {C::ID, C::NAME, C::STAR_ALLELE, C::ACTIVITY};
+  return MEMBERS;
+}
+
 // The text inside one gzip stream; nothing when `bytes` is not one whole
-// stream.
-std::optional<std::string> gunzip(const std::string& bytes) {
+// stream or its text passes `max_size` bytes.
+std::optional<std::string> gunzip(const std::string& bytes, std::uint64_t max_size) {
   z_stream stream{};
   if (inflateInit2(&stream, 15 + 16) != Z_OK) return std::nullopt;
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
@@ -29,35 +38,81 @@ std::optional<std::string> gunzip(const std::string& bytes) {
   std::string text;
   char buffer[1 << 14];
   int status = Z_OK;
-  while (status == Z_OK) {
+  while (status == Z_OK && text.size() <= max_size) {
     stream.next_out = reinterpret_cast<Bytef*>(buffer);
     stream.avail_out = sizeof buffer;
     status = inflate(&stream, Z_NO_FLUSH);
     text.append(buffer, sizeof buffer - stream.avail_out);
   }
-  const bool whole = status == Z_STREAM_END && stream.avail_in == 0;
+  const bool whole = status == Z_STREAM_END && stream.avail_in == 0 && text.size() <= max_size;
   inflateEnd(&stream);
   if (!whole) return std::nullopt;
   return text;
 }
 
+// Up to `size` bytes from the start of `path`; nothing when it cannot be
+// read.
+std::optional<std::string> read_start(const std::string& path, std::size_t size) {
+  const FdGuard guard(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (guard.fd < 0) return std::nullopt;
+  std::string bytes(size, '\0');
+  std::size_t filled = 0;
+  while (filled < size) {
+    const ssize_t got = ::read(guard.fd, bytes.data() + filled, size - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  bytes.resize(filled);
+  return bytes;
+}
+
+// Whether `text` may begin a result: "[" then "]", or "[", "{" and a first
+// member that a result has. A start too short to tell may.
+bool may_start_result(std::string_view text) {
+  std::size_t at = 0;
+  // The next character after JSON white space; '\0' at the end.
+  const auto next = [&] {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' || text[at] == '\r')) ++at;
+    return at < text.size() ? text[at++] : '\0';
+  };
+  char c = next();
+  if (c != '[') return c == '\0';
+  c = next();
+  if (c == ']' || c == '\0') return true;
+  if (c != '{') return false;
+  c = next();
+  if (c != '"') return c == '\0';
+  const std::size_t close = text.find('"', at);
+  if (close == std::string_view::npos) return true;
+  const std::string_view name = text.substr(at, close - at);
+  // An escaped name is left to the parser.
+  return name.find('\\') != std::string_view::npos || result_members().contains(name);
+}
+
 }  // namespace
 
-bool is_earlier_result(const std::string& path) {
-  static const std::set<std::string> MEMBERS = {C::ID, C::NAME, C::STAR_ALLELE, C::ACTIVITY};
+bool is_earlier_result(const std::string& path, std::uint64_t max_size) {
+  // Enough to see the first member name of an indented result.
+  constexpr std::size_t START_SIZE = 256;
   try {
-    std::string text = read_file_bytes(path);
-    if (text.starts_with("\x1f\x8b")) {
-      std::optional<std::string> inflated = gunzip(text);
-      if (!inflated) return false;
+    const std::optional<std::string> start = read_start(path, START_SIZE);
+    if (!start) return false;
+    const bool gzipped = start->starts_with("\x1f\x8b");
+    if (!gzipped && !may_start_result(*start)) return false;
+    std::string text = read_file_bytes(path, max_size);
+    if (gzipped) {
+      std::optional<std::string> inflated = gunzip(text, max_size);
+      if (!inflated || !may_start_result(*inflated)) return false;
       text = std::move(*inflated);
     }
     const JsonDict document = parse_json_document(text, path);
     if (!document.is_array()) return false;
     for (const auto& element : document) {
-      if (!element.is_object() || element.size() != MEMBERS.size()) return false;
+      if (!element.is_object() || element.size() != result_members().size()) return false;
       for (const auto& [name, value] : element.items()) {
-        if (!MEMBERS.contains(name)) return false;
+        if (!result_members().contains(name)) return false;
       }
     }
     return true;

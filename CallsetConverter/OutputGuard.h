@@ -1,14 +1,20 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "CallsetConverter/Support/Files.h"
 
 namespace callset_converter {
 
 // Whether `path` holds a result this converter wrote: a JSON array, plain or
 // gzipped, whose every element is an object with exactly the members Id,
-// Name, StarAllele and Activity. A file that cannot be read or parsed is not.
-bool is_earlier_result(const std::string& path);
+// Name, StarAllele and Activity. A file that cannot be read or parsed is not,
+// nor one whose bytes (or, gzipped, whose text) pass `max_size`. A file whose
+// start already tells it apart (most callers write a JSON object) is not read
+// further.
+bool is_earlier_result(const std::string& path, std::uint64_t max_size = kDefaultMaxInputSize);
 
 // Whether two paths name the same file: the same file identity, or the same
 // path once symbolic links and dot components are resolved (so also for a

@@ -830,6 +830,81 @@ TEST_F(ConverterTest, ChosenSampleIsReadFromACohortTableAndRecordedAfterTheResul
   EXPECT_EQ(sidecar["sample"], "NA2");
 }
 
+// One patient per report, a file read whole and once, a folder's earlier
+// result left out: each case beside the unchanged one.
+TEST_F(ConverterTest, EachFileIsOnePatientsAndEarlierResultsAreNotInputs) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::vector<std::string> listed;         // none: the folder is scanned
+    std::vector<std::string> genes;          // "Id StarAllele Activity"; empty for an error
+    std::string error = "";                  // after the folder's path
+    std::vector<std::string> left_out = {};  // files the scan takes for earlier results
+  };
+  const std::string pypgx = "\tGene\tGenotype\tPhenotype\n";
+  const std::string pharmcat =
+      "PharmCAT 3.0.0\nGene\tSource Diplotype\tPhenotype\tActivity Score\tRecommendation Lookup Diplotype\t"
+      "Recommendation Lookup Phenotype\n";
+  const std::string earlier = R"([{"Id": "CYP2C9", "Name": "CYP2C9", "StarAllele": "*1/*3", "Activity": null}])";
+  const std::string upload = R"([{"Gene": "CYP2C9", "Diplotype": "*1/*3"}])";
+  const std::vector<Case> cases = {
+      {"one sample's table of two genes",
+       {{"data.tsv", pypgx + "s1\tCYP2C9\t*1/*2\tIM\ns1\tCYP2C19\t*1/*1\tNM\n"}},
+       {"data.tsv"},
+       {"CYP2C19 *1/*1 NM", "CYP2C9 *1/*2 IM"}},
+      {"two samples' table, one gene each",
+       {{"data.tsv", pypgx + "s1\tCYP2C9\t*1/*2\tIM\ns2\tCYP2C19\t*1/*1\tNM\n"}},
+       {"data.tsv"},
+       {},
+       "/data.tsv: the table holds 2 sample(s): 's1', 's2'; choose one with --sample"},
+      {"combined call in the first of a gene's rows",
+       {{"r.tsv", pharmcat + "DPYD\t*3\tn/a\tn/a\t*3/*7\tPoor Metabolizer\nDPYD\t*7\tn/a\tn/a\t\t\n"}},
+       {"r.tsv"},
+       {"DPYD *3/*7 Poor Metabolizer"}},
+      {"combined call in a later row",
+       {{"r.tsv", pharmcat + "DPYD\t*3\tn/a\tn/a\t\t\nDPYD\t*7\tn/a\tn/a\t*3/*7\tPoor Metabolizer\n"}},
+       {"r.tsv"},
+       {"DPYD *3/*7 Poor Metabolizer"}},
+      {"an uploaded table in the folder is read", {{"calls.json", upload}}, {}, {"CYP2C9 *1/*3 null"}},
+      {"an earlier result under another name is not",
+       {{"calls.csv", "Gene,Diplotype\nCYP2D6,*1/*4\n"}, {"old.json", earlier}},
+       {},
+       {"CYP2D6 *1/*4 null"},
+       "",
+       {"old.json"}},
+      {"listed, an earlier result is read as given", {{"old.json", earlier}}, {"old.json"}, {"CYP2C9 *1/*3 null"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const TempDir folder;
+    for (const auto& [name, content] : c.files) folder.write(name, content);
+    JsonDict r = request(c.listed);
+    r["input_dir"] = folder.path().string();
+    LogCapture log;
+    if (!c.error.empty()) {
+      EXPECT_EQ(testing::message_of<InvalidArgumentError>([&] { CallsetConverter(r).run(true); }),
+                folder.path().string() + c.error);
+      continue;
+    }
+    const JsonDict result = *CallsetConverter(r).run(true);
+    std::vector<std::string> genes;
+    for (const auto& record : result) {
+      genes.push_back(record["Id"].get<std::string>() + " " + record["StarAllele"].get<std::string>() + " " +
+                      (record["Activity"].is_null() ? "null" : record["Activity"].get<std::string>()));
+    }
+    EXPECT_EQ(genes, c.genes);
+    std::vector<std::string> left_out;
+    for (const auto& line : log.messages(LogLevel::INFO)) {
+      if (line.starts_with("Not reading ")) left_out.push_back(line);
+    }
+    std::vector<std::string> expected_left_out;
+    for (const auto& name : c.left_out) {
+      expected_left_out.push_back("Not reading " + folder.file(name) + ": it is a result of this converter");
+    }
+    EXPECT_EQ(left_out, expected_left_out);
+  }
+}
+
 // Real caller outputs through the whole program with the shipped tables:
 // the genes each yields and the calls of a few.
 TEST_F(ConverterTest, RealCallerOutputsOfEveryVersion) {
