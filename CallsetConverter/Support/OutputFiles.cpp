@@ -248,10 +248,27 @@ struct Destination {
   std::string temp_head;  // the target's name, shortened to leave room for the temporary suffix
   bool in_place = false;  // a device or FIFO, written directly
   std::optional<struct stat> existing;
-  std::string temp;  // the temporary file while it exists
+  std::string temp;  // the temporary file while it exists; once placed, the replaced file, if kept
   int fd = -1;
   int watch_slot = -1;
+  bool placed = false;         // the new file is at the target
+  bool kept_replaced = false;  // and the file it replaced is at `temp`
 };
+
+// Whether the process may rename over or remove `path`, which exists and
+// belongs to `owner`: in a sticky directory (/tmp, a shared scratch area)
+// only the owner of the file or of the directory may, whatever the
+// permission bits say, and a privileged process always may.
+bool may_replace(const std::string& path, uid_t owner) {
+  const uid_t self = ::geteuid();
+  if (self == 0 || owner == self) return true;
+  struct stat directory {};
+  const std::string parent = directory_of(path);
+  if (::stat(parent.empty() ? "." : parent.c_str(), &directory) != 0) return true;
+  return (directory.st_mode & S_ISVTX) == 0 || directory.st_uid == self;
+}
+
+constexpr const char* NOT_OWNER = " (it belongs to another user in a sticky directory)";
 
 Destination inspect(const std::string& path) {
   Destination destination;
@@ -280,6 +297,10 @@ Destination inspect(const std::string& path) {
     throw IoError(write_error(path, errno));
   }
   destination.directory = directory_of(destination.target);
+  // Found before any file of the set is in place.
+  if (destination.existing && !may_replace(destination.target, destination.existing->st_uid)) {
+    throw IoError(write_error(path, EPERM) + NOT_OWNER);
+  }
   const std::string name = base_name(destination.target);
   const std::size_t limit = name_limit(destination.directory);
   // Found now, before anything of the set is in place.
@@ -437,6 +458,60 @@ void sync_directories(const std::vector<Destination>& destinations) {
   }
 }
 
+// Renames the temporary file into place. A replaced file is kept under the
+// temporary name (swapped with the new one in one step or, where the file
+// system cannot swap, through a second link) until the whole set is placed.
+void place(Destination& destination) {
+  int error = ENOENT;  // nothing to swap with
+  if (destination.existing) {
+    if (::renameat2(AT_FDCWD, destination.temp.c_str(), AT_FDCWD, destination.target.c_str(), RENAME_EXCHANGE) == 0) {
+      destination.placed = destination.kept_replaced = true;
+      return;
+    }
+    error = errno;
+    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP && error != ENOENT) {
+      throw IoError(write_error(destination.given, error));
+    }
+  }
+  std::string kept;
+  for (int attempt = 0; error != ENOENT && kept.empty() && attempt < 100; ++attempt) {
+    const std::string path =
+        destination.directory + destination.temp_head + TEMP_MARK + std::to_string(::getpid()) + "-" + random_letters();
+    if (::link(destination.target.c_str(), path.c_str()) == 0) {
+      kept = path;
+    } else if (errno != EEXIST) {
+      throw IoError(write_error(destination.given, errno));
+    }
+  }
+  if (::rename(destination.temp.c_str(), destination.target.c_str()) != 0) {
+    error = errno;
+    if (!kept.empty()) ::unlink(kept.c_str());
+    throw IoError(write_error(destination.given, error));
+  }
+  unwatch(destination.watch_slot);
+  destination.temp = kept;
+  destination.watch_slot = kept.empty() ? -1 : watch(kept);
+  destination.placed = true;
+  destination.kept_replaced = !kept.empty();
+}
+
+// Undoes place: the replaced file goes back, a new one goes. Where that
+// fails the replaced file stays under its temporary name, which the
+// warning gives.
+void put_back(Destination& destination) {
+  if (destination.kept_replaced ? ::rename(destination.temp.c_str(), destination.target.c_str()) == 0
+                                : ::unlink(destination.target.c_str()) == 0) {
+    if (destination.kept_replaced) destination.temp.clear();
+  } else if (destination.kept_replaced) {
+    log_warning("Cannot put back %s (the earlier file is %s): %s", destination.given, destination.temp,
+                std::string(std::strerror(errno)));
+    destination.temp.clear();
+  } else {
+    log_warning("Cannot remove %s again: %s", destination.given, std::string(std::strerror(errno)));
+  }
+  if (destination.kept_replaced) unwatch(std::exchange(destination.watch_slot, -1));
+}
+
 std::vector<std::string> remove_paths(const std::vector<std::string>& paths) {
   std::vector<std::string> removed;
   for (const auto& path : paths) {
@@ -466,6 +541,15 @@ std::vector<std::string> write_files_together(const std::vector<OutputFile>& fil
     if (!destination.in_place) remove_leftovers(destination);
   }
 
+  // A removal refused later would leave the new set beside a file that
+  // describes an old one.
+  for (const auto& path : remove_after) {
+    struct stat info {};
+    if (path.find('\0') == std::string::npos && ::lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
+      if (!may_replace(path, info.st_uid)) throw IoError(describe_errno("remove", path, EPERM) + NOT_OWNER);
+    }
+  }
+
   const mode_t new_file_mode = 0666 & ~current_umask();
   for (std::size_t i = 0; i < destinations.size(); ++i) {
     if (!destinations[i].in_place) write_temp(destinations[i], files[i].content, new_file_mode);
@@ -475,11 +559,22 @@ std::vector<std::string> write_files_together(const std::vector<OutputFile>& fil
   }
   {
     const HeldSignals held;
-    for (auto& destination : destinations) {
-      if (destination.in_place) continue;
-      if (::rename(destination.temp.c_str(), destination.target.c_str()) != 0) {
-        throw IoError(write_error(destination.given, errno));
+    // A failure part way puts every destination placed so far back as it
+    // was: the set is whole, or the old set stays.
+    std::size_t placed = 0;
+    try {
+      for (; placed < destinations.size(); ++placed) {
+        if (!destinations[placed].in_place) place(destinations[placed]);
       }
+    } catch (...) {
+      while (placed-- > 0) {
+        if (destinations[placed].placed) put_back(destinations[placed]);
+      }
+      throw;
+    }
+    for (auto& destination : destinations) {
+      if (destination.temp.empty()) continue;
+      ::unlink(destination.temp.c_str());
       destination.temp.clear();
       unwatch(std::exchange(destination.watch_slot, -1));
     }

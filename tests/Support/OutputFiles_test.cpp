@@ -168,6 +168,77 @@ TEST(OutputFileSet, AFileSizeLimitChangesNeitherFileAndNamesTheFile) {
   EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"r.json", "s.json"}));
 }
 
+// In a sticky directory another user's file may not be renamed over nor
+// removed: found before anything is in place, beside the case of one's own.
+TEST(OutputFileSet, AnotherUsersFileInAStickyDirectoryIsFoundBeforeAnyRename) {
+  struct Case {
+    const char* what;
+    bool others;  // s.json belongs to root, not to the writer
+    bool remove;  // s.json is to be removed, not written
+    const char* error;
+  };
+  const passwd* nobody = ::getpwnam("nobody");
+  for (const Case& c :
+       {Case{"own file written", false, false, nullptr}, Case{"another's file written", true, false, "Cannot write "},
+        Case{"own file removed", false, true, nullptr}, Case{"another's file removed", true, true, "Cannot remove "}}) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    fs::permissions(dir.path(), static_cast<fs::perms>(01777));
+    make(dir, "s.json", 0666);
+    if (!c.others && (nobody == nullptr || ::chown(dir.file("s.json").c_str(), nobody->pw_uid, -1) != 0)) {
+      GTEST_SKIP() << "cannot give a file to an unprivileged user";
+    }
+    std::vector<OutputFile> files{{dir.file("r.json"), "new"}};
+    if (!c.remove) files.push_back({dir.file("s.json"), "new"});
+    const std::vector<std::string> removed = c.remove ? std::vector{dir.file("s.json")} : std::vector<std::string>{};
+    const ChildEnd end = in_child([&] { write_files_together(files, removed); }, true);
+    if (end.status == 3) GTEST_SKIP() << "cannot switch to an unprivileged user";
+    if (c.error == nullptr) {
+      EXPECT_EQ(end.status, 0) << end.error;
+      EXPECT_EQ(names_in(dir.path()),
+                (c.remove ? std::vector<std::string>{"r.json"} : std::vector<std::string>{"r.json", "s.json"}));
+      continue;
+    }
+    EXPECT_EQ(end.status, 1);
+    EXPECT_EQ(end.error, c.error + dir.file("s.json") +
+                             ": Operation not permitted (it belongs to another user in a sticky directory)");
+    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"s.json"});
+    EXPECT_EQ(read_file(dir.file("s.json")), "old");
+  }
+}
+
+// A rename that fails after others succeeded (here: its temporary file is
+// taken away while the set waits on a FIFO) puts the earlier ones back.
+TEST(OutputFileSet, ALaterFailedRenamePutsEveryEarlierDestinationBack) {
+  TempDir dir;
+  make(dir, "r.json", 0640);
+  make(dir, "s.json", 0640);
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  const ChildEnd end = in_child(
+      [&] {
+        write_files_together({{dir.file("r.json"), "new"},
+                              {dir.file("n.json"), "new"},
+                              {dir.file("s.json"), "new"},
+                              {dir.file("fifo"), "x"}});
+      },
+      false,
+      [&](pid_t) {
+        // fifo, r.json, s.json, the lock and three temporary files.
+        for (int i = 0; i < 500 && names_in(dir.path()).size() < 7; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        for (const auto& name : names_in(dir.path())) {
+          if (name.starts_with("s.json.tmp-")) fs::remove(dir.file(name));
+        }
+        read_file(dir.file("fifo"));
+      });
+  EXPECT_EQ(end.status, 1);
+  EXPECT_EQ(end.error, "Cannot write " + dir.file("s.json") + ": No such file or directory");
+  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"fifo", "r.json", "s.json"}));
+  EXPECT_EQ(read_file(dir.file("r.json")), "old");
+  EXPECT_EQ(mode_of(dir.file("r.json")), 0640);
+}
+
 TEST(OutputFileSet, InterruptionRemovesTheTemporaryFilesAndEndsByTheSignal) {
   for (const int signal_number : {SIGTERM, SIGINT}) {
     TempDir dir;
