@@ -28,6 +28,15 @@ struct OutputFile {
 //   first is renamed into place; when any cannot be, none is, the temporary
 //   files are removed and IoError names the destination (a file-size limit
 //   gives "File too large", not a killed process).
+// - In a sticky directory (/tmp, a shared scratch area) an existing
+//   destination, or a file of `remove_after`, that belongs to another user
+//   while the directory does too is refused with IoError before anything is
+//   written (unless the process is privileged): its rename or removal would
+//   fail once other files are in place.
+// - Each replaced file is kept under its temporary name until every file is
+//   in place; when a rename still fails, the destinations placed before it
+//   are put back as they were (a new one removed), so that the IoError leaves
+//   every destination as it was.
 // - Two writers of the same first destination take turns through an
 //   exclusive lock on "<name>.lock" beside its link-followed target, held
 //   from before the first temporary file until after `remove_after` is
