@@ -95,11 +95,11 @@ bool names_several_samples(const std::vector<SampleTableReader::IndexedRow>& row
   return false;
 }
 
-// Whether the first column is one the reader takes a value from, so that
-// its cells are genes or calls, not sample names.
+// Whether the first column is one the reader takes a value from (header
+// cells are matched exactly), so that its cells are genes or calls, not
+// sample names.
 bool names_a_read_column(const std::string& header_cell) {
-  const std::string name = trim(header_cell);
-  const auto is = [&](const char* column) { return name == column; };
+  const auto is = [&](const char* column) { return header_cell == column; };
   return is(SampleTableReader::GENOTYPE_COLUMN) || is(SampleTableReader::PHENOTYPE_COLUMN) ||
          std::any_of(SampleTableReader::GENE_COLUMNS.begin(), SampleTableReader::GENE_COLUMNS.end(), is) ||
          std::any_of(SampleTableReader::HAPLOTYPE_COLUMNS.begin(), SampleTableReader::HAPLOTYPE_COLUMNS.end(), is);
