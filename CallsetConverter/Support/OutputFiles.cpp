@@ -473,15 +473,14 @@ void place(Destination& destination) {
       throw IoError(write_error(destination.given, error));
     }
   }
+  // A file system with neither (vfat) has the file replaced as before,
+  // without a way back.
   std::string kept;
-  for (int attempt = 0; error != ENOENT && kept.empty() && attempt < 100; ++attempt) {
+  for (int attempt = 0; error != ENOENT && attempt < 100; ++attempt) {
     const std::string path =
         destination.directory + destination.temp_head + TEMP_MARK + std::to_string(::getpid()) + "-" + random_letters();
-    if (::link(destination.target.c_str(), path.c_str()) == 0) {
-      kept = path;
-    } else if (errno != EEXIST) {
-      throw IoError(write_error(destination.given, errno));
-    }
+    if (::link(destination.target.c_str(), path.c_str()) == 0) kept = path;
+    if (!kept.empty() || errno != EEXIST) break;
   }
   if (::rename(destination.temp.c_str(), destination.target.c_str()) != 0) {
     error = errno;
