@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "CallsetConverter/Mappings.h"
+#include "CallsetConverter/OutputGuard.h"
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
 #include "CallsetConverter/Parsers/SummaryJsonReader.h"
 #include "CallsetConverter/Parsers/SummaryTsvReader.h"
@@ -903,6 +904,10 @@ TEST_F(ConverterTest, EachFileIsOnePatientsAndEarlierResultsAreNotInputs) {
     }
     EXPECT_EQ(left_out, expected_left_out);
   }
+  // The check reads no more than the size limit.
+  const std::string old = work.write("old.json", earlier);
+  EXPECT_TRUE(is_earlier_result(old, earlier.size()));
+  EXPECT_FALSE(is_earlier_result(old, earlier.size() - 1));
 }
 
 // Real caller outputs through the whole program with the shipped tables:
