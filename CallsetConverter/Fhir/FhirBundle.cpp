@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <ctime>
 #include <map>
 #include <utility>
@@ -174,6 +173,93 @@ JsonDict notes_of(const std::vector<std::string>& notes) {
   return value;
 }
 
+// Where a gene's notes go: on its genotype, or on its implication when the
+// genotype was not reported; what a reader must know first, then the
+// gene's warnings in order.
+struct GeneNotes {
+  std::vector<std::string> genotype;
+  std::vector<std::string> implication;
+};
+
+GeneNotes notes_for(const ReportRecord& record, const std::vector<std::string>* unmapped) {
+  GeneNotes notes;
+  std::vector<std::string>& target = record.star_allele ? notes.genotype : notes.implication;
+  if (!record.star_allele) target.push_back("reported without a genotype");
+  if (record.star_allele && !record.activity) target.push_back(no_phenotype_note(unmapped));
+  target.insert(target.end(), record.warnings.begin(), record.warnings.end());
+  return notes;
+}
+
+// The genotype's value: its text, and the GL String of an HLA genotype
+// whose alleles it names, in the database version the run knows.
+JsonDict genotype_value(const ReportRecord& record, const std::string& text, const JsonDict* hla_version) {
+  JsonDict value = JsonDict::object();
+  const auto code = record.star_allele && starts_with(record.gene, "HLA-") ? gl_string(record.gene, *record.star_allele)
+                                                                           : std::nullopt;
+  if (code) {
+    JsonDict gl_coding = JsonDict::object();
+    gl_coding["system"] = GL_STRING;
+    if (hla_version != nullptr && hla_version->is_string()) gl_coding["version"] = *hla_version;
+    gl_coding["code"] = *code;
+    gl_coding["display"] = text;
+    value["coding"] = JsonDict::array({std::move(gl_coding)});
+  }
+  value["text"] = text;
+  return value;
+}
+
+// The findings of an activity: an HLA gene's activity joins one finding per
+// allele ("*57:01 positive"), each named with its gene ("HLA-B*57:01
+// positive"); any other activity is one finding.
+std::vector<std::string> findings_of(const std::string& gene, const std::string& activity,
+                                     const std::string& hla_separator) {
+  std::vector<std::string> findings;
+  if (starts_with(gene, "HLA-")) {
+    for (const auto& finding : split(activity, std::string_view(hla_separator))) {
+      if (!finding.empty()) findings.push_back(gene + (finding.starts_with('*') ? "" : " ") + finding);
+    }
+  }
+  if (findings.empty()) findings.push_back(activity);
+  return findings;
+}
+
+JsonDict implication_code() {
+  return concept_of(coding(TBD_CODES, "therapeutic-implication", "Therapeutic Implication"));
+}
+
+// One therapeutic-implication component per finding, with its LOINC answer
+// where the value set has one.
+JsonDict implication_components(const std::vector<std::string>& findings) {
+  JsonDict components = JsonDict::array();
+  for (const auto& finding : findings) {
+    JsonDict value = JsonDict::object();
+    if (const auto answer = therapeutic_implication_coding(finding)) value["coding"] = JsonDict::array({*answer});
+    value["text"] = finding;
+    JsonDict component = JsonDict::object();
+    component["code"] = implication_code();
+    component["valueCodeableConcept"] = std::move(value);
+    components.push_back(std::move(component));
+  }
+  return components;
+}
+
+// An input as a Provenance source: its base name and the digest of its
+// bytes, never the path given.
+JsonDict input_entity(const BundleInput& input) {
+  JsonDict entity = JsonDict::object();
+  entity["role"] = "source";
+  if (!input.sha256.empty()) {
+    entity["what"]["identifier"]["system"] = "urn:ietf:rfc:3986";
+    entity["what"]["identifier"]["value"] = "urn:sha256:" + input.sha256;
+  }
+  entity["what"]["display"] = base_name(input.path);
+  return entity;
+}
+
+std::string input_line(const BundleInput& input) {
+  return "Input " + base_name(input.path) + (input.sha256.empty() ? "" : " (SHA-256 " + input.sha256 + ")");
+}
+
 }  // namespace
 
 std::string fhir_instant(std::chrono::system_clock::time_point time) {
@@ -289,34 +375,8 @@ JsonDict FhirBundleBuilder::build() const {
     if (!record.star_allele) phenotype_only.push_back(record.gene);
     const std::string genotype_text =
         record.gene + " " + (record.star_allele ? *record.star_allele : std::string("genotype not reported"));
-    // The notes go where the gene's result is read: on the genotype, or on
-    // the implication when the genotype was not reported.
-    std::vector<std::string> genotype_notes;
-    std::vector<std::string> implication_notes;
-    if (!record.star_allele) {
-      implication_notes.push_back("reported without a genotype");
-      implication_notes.insert(implication_notes.end(), record.warnings.begin(), record.warnings.end());
-    } else {
-      if (!record.activity) {
-        const auto found = unmapped.find(record.gene);
-        genotype_notes.push_back(no_phenotype_note(found == unmapped.end() ? nullptr : &found->second));
-      }
-      genotype_notes.insert(genotype_notes.end(), record.warnings.begin(), record.warnings.end());
-    }
-
-    JsonDict value = JsonDict::object();
-    const bool is_hla = starts_with(record.gene, "HLA-");
-    if (record.star_allele && is_hla) {
-      if (const auto code = gl_string(record.gene, *record.star_allele)) {
-        JsonDict gl_coding = JsonDict::object();
-        gl_coding["system"] = GL_STRING;
-        if (hla_version != nullptr && hla_version->is_string()) gl_coding["version"] = *hla_version;
-        gl_coding["code"] = *code;
-        gl_coding["display"] = genotype_text;
-        value["coding"] = JsonDict::array({std::move(gl_coding)});
-      }
-    }
-    value["text"] = genotype_text;
+    const auto found = unmapped.find(record.gene);
+    const GeneNotes notes = notes_for(record, found == unmapped.end() ? nullptr : &found->second);
     JsonDict gene_studied = JsonDict::object();
     const GeneCodes* codes = gene_table != nullptr ? gene_table->find(record.gene) : nullptr;
     std::string gene_line = "Gene studied: " + record.gene;
@@ -333,13 +393,13 @@ JsonDict FhirBundleBuilder::build() const {
         resource_header("Observation", genotype_id, "genotype",
                         Narrative{record.gene + " genotype",
                                   {"Genotype: " + record.star_allele.value_or("not reported"), gene_line},
-                                  genotype_notes});
+                                  notes.genotype});
     genotype["status"] = "final";
     genotype["category"] = observation_categories();
     genotype["code"] = concept_of(coding(LOINC, "84413-4", "Genotype display name"));
     genotype["subject"] = subject;
-    genotype["valueCodeableConcept"] = std::move(value);
-    if (!genotype_notes.empty()) genotype["note"] = notes_of(genotype_notes);
+    genotype["valueCodeableConcept"] = genotype_value(record, genotype_text, hla_version);
+    if (!notes.genotype.empty()) genotype["note"] = notes_of(notes.genotype);
     JsonDict component = JsonDict::object();
     component["code"] = concept_of(coding(LOINC, "48018-6", "Gene studied [ID]"));
     component["valueCodeableConcept"] = std::move(gene_studied);
@@ -348,43 +408,21 @@ JsonDict FhirBundleBuilder::build() const {
     observations.emplace_back(genotype_id, std::move(genotype));
 
     if (record.activity) {
-      // An HLA gene's activity joins one finding per allele; each is a
-      // finding of its own, named with its gene.
-      std::vector<std::string> findings;
-      if (is_hla) {
-        for (const auto& finding : split(*record.activity, std::string_view(hla_separator))) {
-          if (!finding.empty()) findings.push_back(record.gene + (finding.starts_with('*') ? "" : " ") + finding);
-        }
-      }
-      if (findings.empty()) findings.push_back(*record.activity);
-      const JsonDict implication_code =
-          concept_of(coding(TBD_CODES, "therapeutic-implication", "Therapeutic Implication"));
-      JsonDict components = JsonDict::array();
-      for (const auto& finding : findings) {
-        JsonDict finding_value = JsonDict::object();
-        if (const auto answer = therapeutic_implication_coding(finding)) {
-          finding_value["coding"] = JsonDict::array({*answer});
-        }
-        finding_value["text"] = finding;
-        JsonDict finding_component = JsonDict::object();
-        finding_component["code"] = implication_code;
-        finding_component["valueCodeableConcept"] = std::move(finding_value);
-        components.push_back(std::move(finding_component));
-      }
+      const std::vector<std::string> findings = findings_of(record.gene, *record.activity, hla_separator);
       std::vector<std::string> lines;
       for (const auto& finding : findings) lines.push_back("Phenotype: " + finding);
       lines.push_back("Derived from the genotype: " + genotype_text);
       const std::string implication_id = id_for("therapeutic-implication\n" + record.gene);
       JsonDict implication =
           resource_header("Observation", implication_id, "therapeutic-implication",
-                          Narrative{record.gene + " therapeutic implication", std::move(lines), implication_notes});
+                          Narrative{record.gene + " therapeutic implication", std::move(lines), notes.implication});
       implication["status"] = "final";
       implication["category"] = observation_categories();
-      implication["code"] = implication_code;
+      implication["code"] = implication_code();
       implication["subject"] = subject;
       implication["derivedFrom"] = JsonDict::array({reference_to(url_of(genotype_id))});
-      if (!implication_notes.empty()) implication["note"] = notes_of(implication_notes);
-      implication["component"] = std::move(components);
+      if (!notes.implication.empty()) implication["note"] = notes_of(notes.implication);
+      implication["component"] = implication_components(findings);
       urls.push_back(url_of(implication_id));
       observations.emplace_back(implication_id, std::move(implication));
     }
@@ -420,16 +458,6 @@ JsonDict FhirBundleBuilder::build() const {
   for (auto& [id, resource] : observations) add_entry(id, std::move(resource));
 
   const std::string agent_name = "callset-converter " + program_version;
-  const auto input_entity = [](const BundleInput& input) {
-    JsonDict entity = JsonDict::object();
-    entity["role"] = "source";
-    if (!input.sha256.empty()) {
-      entity["what"]["identifier"]["system"] = "urn:ietf:rfc:3986";
-      entity["what"]["identifier"]["value"] = "urn:sha256:" + input.sha256;
-    }
-    entity["what"]["display"] = base_name(input.path);
-    return entity;
-  };
   const auto provenance_of = [&](const std::string& id, const Narrative& narrative, JsonDict targets,
                                  JsonDict entities) {
     JsonDict provenance = resource_header("Provenance", id, nullptr, narrative);
@@ -441,15 +469,12 @@ JsonDict FhirBundleBuilder::build() const {
     provenance["entity"] = std::move(entities);
     return provenance;
   };
-  const auto input_line = [](const BundleInput& input) {
-    return base_name(input.path) + (input.sha256.empty() ? "" : " (SHA-256 " + input.sha256 + ")");
-  };
 
   Narrative run_narrative{"Provenance of the report", {"Recorded " + run_time + " by " + agent_name}, {}};
   JsonDict run_entities = JsonDict::array();
   for (const auto& input : inputs) {
     run_entities.push_back(input_entity(input));
-    run_narrative.items.push_back("Input " + input_line(input));
+    run_narrative.items.push_back(input_line(input));
   }
   for (const JsonDict* versions : {mapping_versions, callers}) {
     if (versions == nullptr || !versions->is_object()) continue;
@@ -473,12 +498,11 @@ JsonDict FhirBundleBuilder::build() const {
     JsonDict targets = JsonDict::array();
     for (const auto& url : observations_of_input[i]) targets.push_back(reference_to(url));
     const std::string id = id_for("Provenance\n" + std::to_string(i) + "\n" + inputs[i].sha256);
-    add_entry(id,
-              provenance_of(id,
-                            Narrative{"Source of the results for " + join(genes_of_input[i], ", "),
-                                      {"Input " + input_line(inputs[i]), "Recorded " + run_time + " by " + agent_name},
-                                      {}},
-                            std::move(targets), JsonDict::array({input_entity(inputs[i])})));
+    add_entry(id, provenance_of(id,
+                                Narrative{"Source of the results for " + join(genes_of_input[i], ", "),
+                                          {input_line(inputs[i]), "Recorded " + run_time + " by " + agent_name},
+                                          {}},
+                                std::move(targets), JsonDict::array({input_entity(inputs[i])})));
   }
 
   JsonDict bundle = JsonDict::object();

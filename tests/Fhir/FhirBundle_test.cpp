@@ -48,7 +48,13 @@ JsonDict run_bundle(const std::filesystem::path& directory, const std::vector<st
   for (auto& entry : bundle["entry"]) {
     JsonDict& resource = entry["resource"];
     if (resource.contains("issued")) resource["issued"] = FIXED_TIME;
-    if (resource.contains("recorded")) resource["recorded"] = FIXED_TIME;
+    if (!resource.contains("recorded")) continue;
+    // A Provenance's narrative says when it was recorded, too.
+    std::string div = resource["text"]["div"];
+    const std::string recorded = resource["recorded"];
+    div.replace(div.find(recorded), recorded.size(), FIXED_TIME);
+    resource["text"]["div"] = div;
+    resource["recorded"] = FIXED_TIME;
   }
   return bundle;
 }
