@@ -6,6 +6,7 @@
 #include <map>
 #include <utility>
 
+#include "CallsetConverter/HelvaraPgxConstants.h"
 #include "CallsetConverter/Support/Digest.h"
 #include "CallsetConverter/Support/Files.h"
 #include "CallsetConverter/Support/Json.h"
@@ -13,6 +14,8 @@
 #include "CallsetConverter/Support/Text.h"
 
 namespace callset_converter {
+
+namespace C = HelvaraPgxConstants;
 
 namespace {
 
@@ -191,7 +194,9 @@ GeneNotes notes_for(const ReportRecord& record, const std::vector<std::string>* 
 }
 
 // The genotype's value: its text, and the GL String of an HLA genotype
-// whose alleles it names, in the database version the run knows.
+// whose alleles it names. The IPD-IMGT/HLA version the run knows is
+// pbStarPhase's database: it is the code system's version only for the
+// calls pbStarPhase made.
 JsonDict genotype_value(const ReportRecord& record, const std::string& text, const JsonDict* hla_version) {
   JsonDict value = JsonDict::object();
   const auto code = record.star_allele && starts_with(record.gene, "HLA-") ? gl_string(record.gene, *record.star_allele)
@@ -199,7 +204,9 @@ JsonDict genotype_value(const ReportRecord& record, const std::string& text, con
   if (code) {
     JsonDict gl_coding = JsonDict::object();
     gl_coding["system"] = GL_STRING;
-    if (hla_version != nullptr && hla_version->is_string()) gl_coding["version"] = *hla_version;
+    if (hla_version != nullptr && hla_version->is_string() && record.source == C::CALLER_PBSTARPHASE) {
+      gl_coding["version"] = *hla_version;
+    }
     gl_coding["code"] = *code;
     gl_coding["display"] = text;
     value["coding"] = JsonDict::array({std::move(gl_coding)});

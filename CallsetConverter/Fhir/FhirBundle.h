@@ -36,7 +36,7 @@ class FhirBundleBuilder {
   std::vector<ReportRecord> records;
   // The run's sidecar document: its "mappingVersions" and "callers" members
   // become Provenance entities (null values left out), "callers.hlaVersion"
-  // the version of the GL String codes, and "unmappedTerms" ("GENE\tterm")
+  // the version of the GL String codes of pbStarPhase's HLA calls, and "unmappedTerms" ("GENE\tterm")
   // the reason a genotype has no phenotype.
   JsonDict sidecar;
   // The input files, in reading order.

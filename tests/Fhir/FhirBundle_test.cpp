@@ -146,6 +146,7 @@ struct GeneCase {
   const char* findings;        // the implication's component values, compact; "" when none
   std::vector<std::string> genotype_notes;
   std::vector<std::string> implication_notes;
+  const char* source = "pharmcat_report";
 };
 
 void PrintTo(const GeneCase& c, std::ostream* os) {
@@ -165,6 +166,7 @@ TEST_P(BuilderGeneTest, ReportsTheCallWhereItIsRead) {
       builder.records.emplace_back(c.gene, c.star_allele ? std::optional<std::string>(c.star_allele) : std::nullopt,
                                    c.activity ? std::optional<std::string>(c.activity) : std::nullopt);
   record.warnings = c.warnings;
+  record.source = c.source;
   builder.sidecar = JsonDict::parse(R"({"callers": {"hlaVersion": "3.61.0"},
                                          "unmappedTerms": ["CYP2C9\tx", "VKORC1\t-1639 GG"]})");
   builder.run_time = FIXED_TIME;
@@ -221,17 +223,29 @@ INSTANTIATE_TEST_SUITE_P(
                  R"([{"text": "Likely Poor Metabolizer"}])",
                  {},
                  {}},
-        // HLA: the GL String with the database version, one finding per allele.
+        // HLA: the GL String, with pbStarPhase's database version for its
+        // own calls; one finding per allele.
         GeneCase{"HLA-B",
                  "*57:01/*58:01",
                  "*15:02 positive; *57:01 positive; *58:01 negative",
                  {},
-                 R"({"coding": [{"system": "http://glstring.org", "version": "3.61.0", "code": )"
+                 R"({"coding": [{"system": "http://glstring.org", "code": )"
                  R"("HLA-B*57:01+HLA-B*58:01", "display": "HLA-B *57:01/*58:01"}], "text": "HLA-B *57:01/*58:01"})",
                  R"([{"text": "HLA-B*15:02 positive"}, {"text": "HLA-B*57:01 positive"}, )"
                  R"({"text": "HLA-B*58:01 negative"}])",
                  {},
                  {}},
+        GeneCase{"HLA-B",
+                 "*57:01:01/*58:01",
+                 nullptr,
+                 {},
+                 R"({"coding": [{"system": "http://glstring.org", "version": "3.61.0", "code": )"
+                 R"("HLA-B*57:01:01+HLA-B*58:01", "display": "HLA-B *57:01:01/*58:01"}], )"
+                 R"("text": "HLA-B *57:01:01/*58:01"})",
+                 "",
+                 {"no phenotype: the caller reported none"},
+                 {},
+                 "pbstarphase"},
         // One field names an allele group, not an allele: text only.
         GeneCase{"HLA-B",
                  "*57/*58",

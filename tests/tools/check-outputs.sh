@@ -54,7 +54,7 @@ edge null-activity upload.csv 'Gene,Diplotype,Phenotype\nCYP4F2,*1/*1,\nVKORC1,-
 edge one-field-hla upload.csv 'Gene,Diplotype,Phenotype\nHLA-B,*57/*58,*57:01 positive\nHLA-A,*31:01/*02:01,*31:01 negative\n'
 edge discordant-pair calls.tsv '#gene\tdiplotype\nCYP2D6\t*1/*4\n' \
   upload.csv 'Gene,Diplotype,Phenotype\nCYP2D6,*1/*2,Normal Metabolizer\nCYP2C19,*1/*17,Rapid Metabolizer\n'
-edge markup upload.csv 'Gene,Diplotype,Phenotype\nDPYD,<b>c.1905+1G>A</b>&amp;/Reference,Normal Metabolizer\n'
+edge markup upload.csv 'Gene,Diplotype,Phenotype\nDPYD,<b>c.1905+1G>A</b>&amp;/Reference\x01,Normal Metabolizer\n'
 if [ -f "$realdata/pypgx/cohort-0.16.0/CYP2D6.tsv" ]; then
   convert pypgx-cohort --sample NA07019_PyPGx "$realdata/pypgx/cohort-0.16.0/CYP2D6.tsv"
 fi
