@@ -261,6 +261,7 @@ std::vector<ReportRecord> CallsetConverter::parse_files(const std::vector<std::s
         "No input files found. Provide input_files or an input_dir containing .json/.csv PGx output.");
   }
   files_read = files;
+  input_sha256.clear();
   std::vector<CallerStatement> calls;
   for (const auto& path : files) {
     try {
@@ -269,6 +270,7 @@ std::vector<ReportRecord> CallsetConverter::parse_files(const std::vector<std::s
       log_info("%s: %d gene call(s) from %s", base_name(path), file_calls.size(), reader->reader_source_name());
       _warn_unused_phenotype_source(path, reader->reader_source_name(), file_calls);
       for (auto& call : file_calls) call.input_file = path;
+      if (fhir) input_sha256.push_back(sha256_hex(reader->_bytes()));
       calls.insert(calls.end(), std::make_move_iterator(file_calls.begin()), std::make_move_iterator(file_calls.end()));
       _collect_versions(*reader);
     } catch (const std::bad_alloc&) {
@@ -467,11 +469,14 @@ JsonDict CallsetConverter::_fhir_bundle(const std::vector<ReportRecord>& results
   FhirBundleBuilder builder;
   builder.records = results;
   builder.sidecar = sidecar;
-  builder.input_paths = files_read;
+  for (std::size_t i = 0; i < files_read.size(); ++i) {
+    builder.inputs.push_back({files_read[i], i < input_sha256.size() ? input_sha256[i] : std::string()});
+  }
   builder.run_time = run_time;
   builder.program_version = package_version();
   builder.sample = sample;
   builder.gene_table = gene_table ? &*gene_table : nullptr;
+  builder.hla_separator = normalizer.hla_phenotype_separator();
   return builder.build();
 }
 

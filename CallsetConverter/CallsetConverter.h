@@ -58,6 +58,9 @@ class CallsetConverter {
   std::optional<GeneTable> gene_table;
   // The input files the last parse_files read, in reading order.
   std::vector<std::string> files_read;
+  // With `fhir`, the SHA-256 (hex) of each of files_read, taken from the
+  // bytes its reader read: an input may be a pipe that cannot be read again.
+  std::vector<std::string> input_sha256;
   // The callers' version information gathered while reading; kept across
   // runs, later values replacing earlier ones under the same key.
   JsonDict provenance;

@@ -355,7 +355,7 @@ struct HostileRead {
   const char* arguments;  // shell words after the program name
   int status;
   const char* err_has;     // text standard error must hold
-  const char* result_has;  // with status 0: text out/<result> and its sidecar must hold
+  const char* result_has;  // with status 0: text out/<result>, its sidecar and Bundle must hold
   const char* result_lacks;
   const char* result = "helvara_pgx";
 };
@@ -381,8 +381,11 @@ TEST_P(HostileReadTest, EndsWithinBoundsAsDocumented) {
     EXPECT_FALSE(fs::exists(work.file("out"))) << "something was written";
     return;
   }
-  const std::string written = read_file(work.file("out/" + std::string(read.result) + ".json")) +
-                              read_file(work.file("out/" + std::string(read.result) + ".provenance.json"));
+  std::string written = read_file(work.file("out/" + std::string(read.result) + ".json")) +
+                        read_file(work.file("out/" + std::string(read.result) + ".provenance.json"));
+  if (fs::exists(work.file("out/" + std::string(read.result) + ".fhir.json"))) {
+    written += read_file(work.file("out/" + std::string(read.result) + ".fhir.json"));
+  }
   EXPECT_NE(written.find(read.result_has), std::string::npos) << written.substr(0, 2000);
   if (read.result_lacks != nullptr) {
     EXPECT_EQ(written.find(read.result_lacks), std::string::npos) << written;
@@ -421,6 +424,11 @@ INSTANTIATE_TEST_SUITE_P(
                     FEED_FIFO("CYP2D6.tsv", "printf \"Genotype\\tPhenotype\\n*1/*4\\tPoor Metabolizer\\n\""),
                     "CYP2D6.tsv", 0, "INFO CYP2D6.tsv: 1 gene call(s) from pypgx", "\"StarAllele\": \"*1/*4\"",
                     nullptr},
+        // The Bundle names the input by the digest of the bytes read once.
+        HostileRead{"fifo_with_fhir",
+                    FEED_FIFO("CYP2D6.tsv", "printf \"Genotype\\tPhenotype\\n*1/*4\\tPoor Metabolizer\\n\""),
+                    "CYP2D6.tsv --fhir", 0, "INFO Wrote FHIR bundle",
+                    "urn:sha256:3c9c1ddec6de6577acb1edbdb44e6ad31de80f0dab93b0de989d84476a0c4083", nullptr},
         // Listed paths that exist but cannot be checked: never a reason to
         // convert the other file in the folder.
         HostileRead{

@@ -12,7 +12,10 @@ namespace callset_converter {
 // How the FHIR export codes one gene.
 struct GeneCodes {
   std::string hgnc_id;  // "HGNC:<number>"
-  bool pharmvar_named;  // PharmVar names this gene's star alleles
+  // PharmVar names this gene's star alleles. Still read, so operators'
+  // tables load as before; the Bundle writes no PharmVar code, since one
+  // names a single allele, never a gene or a diplotype.
+  bool pharmvar_named;
 };
 
 // The gene table: per gene symbol its HGNC id and whether PharmVar names its

@@ -188,6 +188,8 @@ ReportRecord TermHarmonizer::normalize(const CallerStatement& call) {
   return result;
 }
 
+std::string TermHarmonizer::hla_phenotype_separator() const { return hla_separator(rules); }
+
 bool TermHarmonizer::is_passthrough(const std::optional<std::string>& source) const {
   if (!source || source->empty()) return false;
   return rule_sets_.passthrough_sources.contains(*source);

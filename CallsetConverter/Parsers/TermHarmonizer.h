@@ -43,6 +43,10 @@ class TermHarmonizer {
   // else the default rule.
   ReportRecord normalize(const CallerStatement& call);
 
+  // What joins an HLA gene's mapped findings into its one activity (the
+  // gene rules' "hla_join_phenotypes_with").
+  std::string hla_phenotype_separator() const;
+
   bool is_passthrough(const std::optional<std::string>& source) const;
   bool is_no_call(const std::optional<std::string>& value) const;
 

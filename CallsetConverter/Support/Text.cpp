@@ -201,6 +201,18 @@ std::vector<std::string> split(std::string_view text, char separator) {
   return pieces;
 }
 
+std::vector<std::string> split(std::string_view text, std::string_view separator) {
+  if (separator.empty()) return {std::string(text)};
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  for (std::size_t end = text.find(separator); end != std::string_view::npos; end = text.find(separator, start)) {
+    pieces.emplace_back(text.substr(start, end - start));
+    start = end + separator.size();
+  }
+  pieces.emplace_back(text.substr(start));
+  return pieces;
+}
+
 std::string quoted_literal(std::string_view text) {
   const bool has_single = text.find('\'') != std::string_view::npos;
   const bool has_double = text.find('"') != std::string_view::npos;

@@ -33,6 +33,9 @@ std::string join(const std::vector<std::string>& items, std::string_view separat
 // The pieces of `text` between its `separator` characters, as written:
 // empty pieces included, so join(split(t, c), c) gives t back.
 std::vector<std::string> split(std::string_view text, char separator);
+// The same for a separator of several characters; an empty one gives the
+// whole text as one piece.
+std::vector<std::string> split(std::string_view text, std::string_view separator);
 
 // The quoted literal: text between single quotes (double quotes when the
 // text holds a single quote and no double quote), with backslash escapes for

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,13 @@ JsonDict run_bundle(const std::filesystem::path& directory, const std::vector<st
   for (auto& entry : bundle["entry"]) {
     JsonDict& resource = entry["resource"];
     if (resource.contains("issued")) resource["issued"] = FIXED_TIME;
-    if (resource.contains("recorded")) resource["recorded"] = FIXED_TIME;
+    if (!resource.contains("recorded")) continue;
+    // A Provenance's narrative says when it was recorded, too.
+    std::string div = resource["text"]["div"];
+    const std::string recorded = resource["recorded"];
+    div.replace(div.find(recorded), recorded.size(), FIXED_TIME);
+    resource["text"]["div"] = div;
+    resource["recorded"] = FIXED_TIME;
   }
   return bundle;
 }
@@ -79,6 +86,13 @@ TEST_F(FhirRunTest, RealPharmcatReportMatchesItsGolden) {
   const std::string realdata = testing::realdata_dir();
   if (realdata.empty()) GTEST_SKIP() << "no real caller outputs";
   expect_golden(run_bundle(realdata, {"pharmcat/pharmcat.example.report.json"}), "pharmcat.example.report.fhir.json");
+}
+
+TEST_F(FhirRunTest, SameInputGivesTheSameBundleWhereverItLies) {
+  const auto source = std::filesystem::path(CALLSET_SOURCE_DIR);
+  const JsonDict relative = run_bundle(source, {"examples/upload.csv"});
+  EXPECT_EQ(run_bundle("/", {(source / "examples/upload.csv").string()}), relative);
+  EXPECT_EQ(to_json_text(relative, JsonStyle::Compact).find("examples/"), std::string::npos);
 }
 
 TEST_F(FhirRunTest, GeneTableIsReadOnlyWithTheExport) {
@@ -121,28 +135,40 @@ TEST_F(FhirRunTest, BundleSitsNextToTheResultAndIsNeverReadBack) {
   EXPECT_TRUE(sidecar["mappingVersions"].contains("gene_table"));
 }
 
-// ---- Coding decisions of the builder ----
+// ---- What the builder writes per gene ----
 
-struct CodingCase {
+struct GeneCase {
   const char* gene;
-  const char* star_allele;     // nullptr: none
-  const char* activity;        // nullptr: none
+  const char* star_allele;  // nullptr: none
+  const char* activity;     // nullptr: none
+  std::vector<std::string> warnings;
   const char* genotype_value;  // the genotype's valueCodeableConcept, compact; "" when no Observation
-  const char* implication;     // the implication's value, compact; "" when none
+  const char* findings;        // the implication's component values, compact; "" when none
+  std::vector<std::string> genotype_notes;
+  std::vector<std::string> implication_notes;
+  const char* source = "pharmcat_report";
 };
 
-class BuilderCodingTest : public ::testing::TestWithParam<CodingCase> {};
+void PrintTo(const GeneCase& c, std::ostream* os) {
+  *os << c.gene << " " << (c.star_allele ? c.star_allele : "-") << " " << (c.activity ? c.activity : "-");
+}
 
-TEST_P(BuilderCodingTest, CodesOnlyWhatTheCodeSystemNames) {
-  const CodingCase& c = GetParam();
+class BuilderGeneTest : public ::testing::TestWithParam<GeneCase> {};
+
+TEST_P(BuilderGeneTest, ReportsTheCallWhereItIsRead) {
+  const GeneCase& c = GetParam();
   const GeneTable table(JsonDict::parse(R"({"version": "t", "genes": {
       "CYP2D6": {"hgnc": "HGNC:2625", "pharmvar": true}, "DPYD": {"hgnc": "HGNC:3012", "pharmvar": true},
       "HLA-B": {"hgnc": "HGNC:4932", "pharmvar": false}, "G6PD": {"hgnc": "HGNC:4057", "pharmvar": false}}})"),
                         "table");
   FhirBundleBuilder builder;
-  builder.records.emplace_back(c.gene, c.star_allele ? std::optional<std::string>(c.star_allele) : std::nullopt,
-                               c.activity ? std::optional<std::string>(c.activity) : std::nullopt);
-  builder.sidecar = JsonDict::object();
+  ReportRecord& record =
+      builder.records.emplace_back(c.gene, c.star_allele ? std::optional<std::string>(c.star_allele) : std::nullopt,
+                                   c.activity ? std::optional<std::string>(c.activity) : std::nullopt);
+  record.warnings = c.warnings;
+  record.source = c.source;
+  builder.sidecar = JsonDict::parse(R"({"callers": {"hlaVersion": "3.61.0"},
+                                         "unmappedTerms": ["CYP2C9\tx", "VKORC1\t-1639 GG"]})");
   builder.run_time = FIXED_TIME;
   builder.program_version = "1";
   builder.gene_table = &table;
@@ -150,80 +176,236 @@ TEST_P(BuilderCodingTest, CodesOnlyWhatTheCodeSystemNames) {
   const JsonDict bundle = builder.build();
 
   std::string genotype;
-  std::string implication;
+  std::string findings;
+  JsonDict genotype_notes = JsonDict::array();
+  JsonDict implication_notes = JsonDict::array();
   for (const auto& entry : bundle["entry"]) {
     const JsonDict& resource = entry["resource"];
     if (resource["resourceType"] != "Observation") continue;
     const std::string profile = resource["meta"]["profile"][0];
-    if (profile.ends_with("/genotype")) genotype = to_json_text(resource["valueCodeableConcept"], JsonStyle::Compact);
-    if (profile.ends_with("/therapeutic-implication")) {
+    const JsonDict notes = resource.value("note", JsonDict::array());
+    if (profile.ends_with("/genotype")) {
+      genotype = to_json_text(resource["valueCodeableConcept"], JsonStyle::Compact);
+      for (const auto& note : notes) genotype_notes.push_back(note["text"]);
+    } else {
       EXPECT_FALSE(resource.contains("valueCodeableConcept"));
-      implication = to_json_text(resource["component"][0]["valueCodeableConcept"], JsonStyle::Compact);
+      JsonDict values = JsonDict::array();
+      for (const auto& component : resource["component"]) values.push_back(component["valueCodeableConcept"]);
+      findings = to_json_text(values, JsonStyle::Compact);
+      for (const auto& note : notes) implication_notes.push_back(note["text"]);
     }
   }
   EXPECT_EQ(genotype, c.genotype_value);
-  EXPECT_EQ(implication, c.implication);
+  EXPECT_EQ(findings, c.findings);
+  EXPECT_EQ(genotype_notes, JsonDict(c.genotype_notes));
+  EXPECT_EQ(implication_notes, JsonDict(c.implication_notes));
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Genes, BuilderCodingTest,
+    Genes, BuilderGeneTest,
     ::testing::Values(
-        CodingCase{
-            "CYP2D6", "*1/*4", "intermediate METABOLIZER",
-            R"({"coding": [{"system": "http://www.pharmvar.org", "code": "CYP2D6", "display": "CYP2D6 *1/*4"}], )"
-            R"("text": "CYP2D6 *1/*4"})",
-            R"({"coding": [{"system": "http://loinc.org", "code": "LA10317-8", "display": )"
-            R"("Intermediate metabolizer"}], "text": "intermediate METABOLIZER"})"},
-        // A caller's own allele names are not PharmVar's; unlisted terms stay text.
-        CodingCase{"DPYD", "Reference/c.1905+1G>A", "Likely Poor Metabolizer",
-                   R"({"text": "DPYD Reference/c.1905+1G>A"})", R"({"text": "Likely Poor Metabolizer"})"},
-        CodingCase{"HLA-B", "*57:01/*58:01", "*57:01 positive",
-                   R"({"coding": [{"system": "http://glstring.org", "code": "HLA-B*57:01+HLA-B*58:01", )"
-                   R"("display": "HLA-B *57:01/*58:01"}], "text": "HLA-B *57:01/*58:01"})",
-                   R"({"text": "*57:01 positive"})"},
-        CodingCase{"HLA-B", "*57:01", nullptr, R"({"text": "HLA-B *57:01"})", ""},
-        CodingCase{"G6PD", "B/B", "Poor Function", R"({"text": "G6PD B/B"})",
-                   R"({"coding": [{"system": "http://loinc.org", "code": "LA25394-0", "display": "Poor function"}], )"
-                   R"("text": "Poor Function"})"},
-        // No genotype: no Observation at all, the activity neither.
-        CodingCase{"CYP2D6", nullptr, "Poor Metabolizer", "", ""}));
+        // No PharmVar coding: its codes name alleles, never a gene; warnings
+        // become the genotype's notes, in order.
+        GeneCase{"CYP2D6",
+                 "*1/*4",
+                 "intermediate METABOLIZER",
+                 {"no call from CPIC; taken from pbstarphase", "discordant call from pypgx: *1/*21"},
+                 R"({"text": "CYP2D6 *1/*4"})",
+                 R"([{"coding": [{"system": "http://loinc.org", "code": "LA10317-8", "display": )"
+                 R"("Intermediate metabolizer"}], "text": "intermediate METABOLIZER"}])",
+                 {"no call from CPIC; taken from pbstarphase", "discordant call from pypgx: *1/*21"},
+                 {}},
+        GeneCase{"DPYD",
+                 "Reference/c.1905+1G>A",
+                 "Likely Poor Metabolizer",
+                 {},
+                 R"({"text": "DPYD Reference/c.1905+1G>A"})",
+                 R"([{"text": "Likely Poor Metabolizer"}])",
+                 {},
+                 {}},
+        // HLA: the GL String, with pbStarPhase's database version for its
+        // own calls; one finding per allele.
+        GeneCase{"HLA-B",
+                 "*57:01/*58:01",
+                 "*15:02 positive; *57:01 positive; *58:01 negative",
+                 {},
+                 R"({"coding": [{"system": "http://glstring.org", "code": )"
+                 R"("HLA-B*57:01+HLA-B*58:01", "display": "HLA-B *57:01/*58:01"}], "text": "HLA-B *57:01/*58:01"})",
+                 R"([{"text": "HLA-B*15:02 positive"}, {"text": "HLA-B*57:01 positive"}, )"
+                 R"({"text": "HLA-B*58:01 negative"}])",
+                 {},
+                 {}},
+        GeneCase{"HLA-B",
+                 "*57:01:01/*58:01",
+                 nullptr,
+                 {},
+                 R"({"coding": [{"system": "http://glstring.org", "version": "3.61.0", "code": )"
+                 R"("HLA-B*57:01:01+HLA-B*58:01", "display": "HLA-B *57:01:01/*58:01"}], )"
+                 R"("text": "HLA-B *57:01:01/*58:01"})",
+                 "",
+                 {"no phenotype: the caller reported none"},
+                 {},
+                 "pbstarphase"},
+        // One field names an allele group, not an allele: text only.
+        GeneCase{"HLA-B",
+                 "*57/*58",
+                 "*57:01 positive",
+                 {},
+                 R"({"text": "HLA-B *57/*58"})",
+                 R"([{"text": "HLA-B*57:01 positive"}])",
+                 {},
+                 {}},
+        GeneCase{"G6PD",
+                 "B/B",
+                 "Poor Function",
+                 {},
+                 R"({"text": "G6PD B/B"})",
+                 R"([{"coding": [{"system": "http://loinc.org", "code": "LA25394-0", "display": "Poor function"}], )"
+                 R"("text": "Poor Function"}])",
+                 {},
+                 {}},
+        // A phenotype without a genotype is still a result.
+        GeneCase{"CYP2C9",
+                 nullptr,
+                 "Poor Metabolizer",
+                 {"no diplotype called"},
+                 R"({"text": "CYP2C9 genotype not reported"})",
+                 R"([{"coding": [{"system": "http://loinc.org", "code": "LA9657-3", "display": "Poor metabolizer"}], )"
+                 R"("text": "Poor Metabolizer"}])",
+                 {},
+                 {"reported without a genotype", "no diplotype called"}},
+        // A genotype without a phenotype says why.
+        GeneCase{"VKORC1",
+                 "rs9923231 reference (C)/rs9923231 reference (C)",
+                 nullptr,
+                 {"no phenotype from CPIC"},
+                 R"x({"text": "VKORC1 rs9923231 reference (C)/rs9923231 reference (C)"})x",
+                 "",
+                 {"no phenotype: unmapped term '-1639 GG'", "no phenotype from CPIC"},
+                 {}},
+        GeneCase{"CYP4F2",
+                 "*1/*1",
+                 nullptr,
+                 {},
+                 R"({"text": "CYP4F2 *1/*1"})",
+                 "",
+                 {"no phenotype: the caller reported none"},
+                 {}},
+        // Neither: no Observation (the conclusion names it).
+        GeneCase{"TPMT", nullptr, nullptr, {"no diplotype called"}, "", "", {}, {}}));
 
-TEST(FhirBundleBuilder, NamesWhatItCannotCode) {
+TEST(FhirBundleBuilder, ProvenanceNamesInputsByContentAndEachObservationBySource) {
   FhirBundleBuilder builder;
   builder.records.emplace_back("CYP2D6", std::optional<std::string>("*1/*1"));
   builder.records.emplace_back("TPMT");
+  builder.records.emplace_back("CYP2C9", std::nullopt, std::optional<std::string>("Poor Metabolizer"));
   builder.records.emplace_back("NEWGENE", std::optional<std::string>("*1/*2"));
   builder.records.emplace_back("MT-RNR1");
+  builder.records[0].input_file = builder.records[2].input_file = "/home/lab/run7/a.json";
+  builder.records[3].input_file = "b.csv";
   builder.sidecar = JsonDict::parse(R"({"mappingVersions": {"gene_rules": "r1", "gene_table": null},
-                                         "callers": {"pharmcatVersion": "v3.1.0"}})");
-  builder.input_paths = {"in/a.json"};
+                                         "callers": {"pharmcatVersion": "v3.1.0", "hlaVersion": null}})");
+  builder.inputs = {{"/home/lab/run7/a.json", std::string(64, 'a')}, {"b.csv", std::string(64, 'b')}};
   builder.run_time = FIXED_TIME;
   builder.program_version = "1.2.3";
   builder.sample = "S-01";
-  const GeneTable table(JsonDict::parse(R"({"genes": {"CYP2D6": {"hgnc": "HGNC:2625", "pharmvar": true}}})"), "t");
+  const GeneTable table(JsonDict::parse(R"({"genes": {"CYP2D6": {"hgnc": "HGNC:2625", "pharmvar": true},
+                                                      "CYP2C9": {"hgnc": "HGNC:2623", "pharmvar": true}}})"),
+                        "t");
   builder.gene_table = &table;
   LogCapture log;
   const JsonDict bundle = builder.build();
+  const JsonDict& entries = bundle["entry"];
 
-  EXPECT_EQ(bundle["entry"][0]["resource"]["identifier"], JsonDict::parse(R"([{"value": "S-01"}])"));
-  EXPECT_EQ(bundle["entry"][1]["resource"]["conclusion"], "No genotype reported for: TPMT, MT-RNR1");
-  EXPECT_EQ(bundle["entry"][3]["resource"]["component"][0]["valueCodeableConcept"],
-            JsonDict::parse(R"({"text": "NEWGENE"})"));
+  EXPECT_EQ(entries[0]["resource"]["identifier"], JsonDict::parse(R"([{"value": "S-01"}])"));
+  EXPECT_EQ(entries[1]["resource"]["conclusion"],
+            "No genotype reported for: TPMT, MT-RNR1. Phenotype reported without a genotype for: CYP2C9");
+  EXPECT_EQ(entries[5]["resource"]["component"][0]["valueCodeableConcept"], JsonDict::parse(R"({"text": "NEWGENE"})"));
   EXPECT_EQ(log.warnings(),
             (std::vector<std::string>{"NEWGENE: not in the gene table; its FHIR genotype names the gene without an "
                                       "HGNC id"}));
-  std::vector<std::string> sources;
-  for (const auto& entity : bundle["entry"][4]["resource"]["entity"]) sources.push_back(entity["what"]["display"]);
-  EXPECT_EQ(sources,
-            (std::vector<std::string>{"in/a.json", "gene_rules r1", "gene_table null", "pharmcatVersion v3.1.0"}));
-  EXPECT_EQ(bundle["entry"][4]["resource"]["agent"][0]["who"]["display"], "callset-converter 1.2.3");
+  // No local path anywhere; inputs by base name and digest; no null entries.
+  EXPECT_EQ(to_json_text(bundle, JsonStyle::Compact).find("/home/lab"), std::string::npos);
+  const JsonDict& run = entries[6]["resource"];
+  EXPECT_EQ(run["target"], JsonDict::array({JsonDict{{"reference", entries[1]["fullUrl"]}}}));
+  EXPECT_EQ(run["entity"], JsonDict::parse(R"([
+      {"role": "source", "what": {"identifier": {"system": "urn:ietf:rfc:3986",
+        "value": "urn:sha256:)" + std::string(64, 'a') +
+                                           R"("}, "display": "a.json"}},
+      {"role": "source", "what": {"identifier": {"system": "urn:ietf:rfc:3986",
+        "value": "urn:sha256:)" + std::string(64, 'b') +
+                                           R"("}, "display": "b.csv"}},
+      {"role": "source", "what": {"display": "gene_rules r1"}},
+      {"role": "source", "what": {"display": "pharmcatVersion v3.1.0"}}])"));
+  EXPECT_EQ(run["agent"][0]["who"]["display"], "callset-converter 1.2.3");
+  // One Provenance per input, targeting the Observations of its records.
+  const auto targets_of = [&](const JsonDict& provenance) {
+    std::vector<std::string> targets;
+    for (const auto& target : provenance["target"]) targets.push_back(target["reference"]);
+    return targets;
+  };
+  ASSERT_EQ(entries.size(), 9U);
+  EXPECT_EQ(targets_of(entries[7]["resource"]),
+            (std::vector<std::string>{entries[2]["fullUrl"], entries[3]["fullUrl"], entries[4]["fullUrl"]}));
+  EXPECT_EQ(entries[7]["resource"]["entity"][0], run["entity"][0]);
+  EXPECT_EQ(targets_of(entries[8]["resource"]), (std::vector<std::string>{entries[5]["fullUrl"]}));
 
-  // Same content, same ids; other content, other ids.
+  // Same content, same ids, wherever the inputs lie; other content, other ids.
+  builder.inputs[0].path = "a.json";
+  builder.records[0].input_file = builder.records[2].input_file = "a.json";
   EXPECT_EQ(builder.build(), bundle);
-  builder.sample = "S-02";
-  const JsonDict other = builder.build();
-  for (std::size_t i = 0; i < bundle["entry"].size(); ++i) {
-    EXPECT_NE(other["entry"][i]["fullUrl"], bundle["entry"][i]["fullUrl"]);
+  for (auto change : std::vector<std::function<void(FhirBundleBuilder&)>>{
+           [](FhirBundleBuilder& b) { b.sample = "S-02"; },
+           [](FhirBundleBuilder& b) { b.inputs[1].sha256 = std::string(64, 'c'); },
+           [](FhirBundleBuilder& b) { b.records[0].star_allele = "*1/*2"; }}) {
+    FhirBundleBuilder other = builder;
+    change(other);
+    const JsonDict changed = other.build();
+    for (std::size_t i = 0; i < entries.size(); ++i) EXPECT_NE(changed["entry"][i]["fullUrl"], entries[i]["fullUrl"]);
+  }
+}
+
+struct EscapeCase {
+  const char* value;
+  const char* escaped;
+};
+
+void PrintTo(const EscapeCase& c, std::ostream* os) { *os << ::testing::PrintToString(std::string(c.value)); }
+
+class XhtmlEscapeTest : public ::testing::TestWithParam<EscapeCase> {};
+
+TEST_P(XhtmlEscapeTest, LeavesNoMarkupOrControlCharacter) {
+  EXPECT_EQ(xhtml_escape(GetParam().value), GetParam().escaped);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, XhtmlEscapeTest,
+                         ::testing::Values(EscapeCase{"<b>*1&amp;</b>", "&lt;b&gt;*1&amp;amp;&lt;/b&gt;"},
+                                           EscapeCase{R"(a"b'c)", "a&quot;b&#39;c"},
+                                           EscapeCase{"tab\tnul\x01"
+                                                      "del\x7f",
+                                                      "tab\uFFFDnul\uFFFDdel\uFFFD"},
+                                           EscapeCase{"C1 \u0085, U+FFFE \xEF\xBF\xBE", "C1 \uFFFD, U+FFFE \uFFFD"},
+                                           EscapeCase{"*1/*17 Müller", "*1/*17 Müller"}));
+
+TEST(FhirBundleBuilder, EveryResourceHasAnEscapedNarrative) {
+  FhirBundleBuilder builder;
+  builder.records.emplace_back("DPYD", std::optional<std::string>("<i>c.1905+1G>A</i>/&"),
+                               std::optional<std::string>("Normal Metabolizer"));
+  builder.records[0].warnings = {"discordant call from x: <script>"};
+  builder.sample = "S&1";
+  builder.run_time = FIXED_TIME;
+  LogCapture log;
+  const JsonDict bundle = builder.build();
+  const std::string genotype_div = bundle["entry"][2]["resource"]["text"]["div"];
+  EXPECT_EQ(genotype_div, R"(<div xmlns="http://www.w3.org/1999/xhtml"><p><b>DPYD genotype</b></p>)"
+                          R"(<p>Genotype: &lt;i&gt;c.1905+1G&gt;A&lt;/i&gt;/&amp;</p><p>Gene studied: DPYD</p>)"
+                          R"(<ul><li>discordant call from x: &lt;script&gt;</li></ul></div>)");
+  for (const auto& entry : bundle["entry"]) {
+    EXPECT_EQ(entry["resource"]["text"]["status"], "generated");
+    const std::string div = entry["resource"]["text"]["div"];
+    EXPECT_TRUE(div.starts_with(R"(<div xmlns="http://www.w3.org/1999/xhtml">)")) << div;
+    EXPECT_EQ(div.find("<i>"), std::string::npos) << div;
+    EXPECT_EQ(div.find("S&1"), std::string::npos) << div;
   }
 }
 
