@@ -63,8 +63,9 @@ struct FileWriter {
   std::string no_call = "Unknown/Unknown";
   // Rows of several samples, of which --sample picks one.
   bool cohort = false;
-  // Other than the PharmCAT report JSON, no file has a second phenotype
-  // source or unannotated genes.
+  // One gene per file (named after it).
+  bool one_gene = false;
+  // A second phenotype source and unannotated genes (PharmCAT's JSON).
   bool pharmcat_json = false;
 };
 
@@ -102,14 +103,6 @@ std::string pypgx_table(const std::vector<GeneCall>& calls, const FileWriter& wr
            ";\n";
   }
   return out;
-}
-
-std::string pypgx_gene_table(const std::vector<GeneCall>& calls, const FileWriter& writer) {
-  return pypgx_table(calls, writer, false);
-}
-
-std::string pypgx_table_with_genes(const std::vector<GeneCall>& calls, const FileWriter& writer) {
-  return pypgx_table(calls, writer, true);
 }
 
 JsonDict pharmcat_gene_report(const GeneCall& call, const FileWriter& writer,
@@ -193,25 +186,51 @@ const std::vector<FileWriter>& file_writers() {
     return "pypgx" + std::to_string(index) + "/" + calls.front().gene + ".tsv";
   };
   static const std::vector<FileWriter> writers = {
-      {"upload CSV", "diplotype_table", numbered("lab", ".csv"), upload_csv},
-      {"upload JSON", "diplotype_table", numbered("upload", ".json"), upload_json},
-      {"PyPGx gene table", "pypgx", gene_named, pypgx_gene_table, true, true, "Indeterminate", true},
-      {"PyPGx table with a Gene column", "pypgx", numbered("pypgx", ".tsv"), pypgx_table_with_genes, true, true,
-       "Indeterminate", true},
-      {"PharmCAT report JSON", "pharmcat_report", numbered("run", ".pharmcat.report.json"), pharmcat_json, true, false,
-       "Unknown/Unknown", false, true},
-      {"PharmCAT phenotype JSON", "pharmcat_phenotype", numbered("run", ".pharmcat.phenotype.json"), pharmcat_json,
-       true, false, "Unknown/Unknown", false, true},
-      {"PharmCAT TSV", "pharmcat_report", numbered("run", ".pharmcat.tsv"), pharmcat_tsv},
-      {"pbStarPhase JSON", "pbstarphase", numbered("sample", ".pbstarphase.json"), starphase_json, false, false,
-       "NO_MATCH/NO_MATCH"},
-      {"pbStarPhase TSV", "pbstarphase", numbered("calls", ".tsv"), starphase_tsv, false, false, "NO_MATCH/NO_MATCH"},
+      {.kind = "upload CSV", .label = "diplotype_table", .name = numbered("lab", ".csv"), .write = upload_csv},
+      {.kind = "upload JSON", .label = "diplotype_table", .name = numbered("upload", ".json"), .write = upload_json},
+      {.kind = "PyPGx gene table",
+       .label = "pypgx",
+       .name = gene_named,
+       .write = [](const auto& calls, const auto& writer) { return pypgx_table(calls, writer, false); },
+       .as_written = true,
+       .no_call = "Indeterminate",
+       .cohort = true,
+       .one_gene = true},
+      {.kind = "PyPGx table with a Gene column",
+       .label = "pypgx",
+       .name = numbered("pypgx", ".tsv"),
+       .write = [](const auto& calls, const auto& writer) { return pypgx_table(calls, writer, true); },
+       .as_written = true,
+       .no_call = "Indeterminate",
+       .cohort = true},
+      {.kind = "PharmCAT report JSON",
+       .label = "pharmcat_report",
+       .name = numbered("run", ".pharmcat.report.json"),
+       .write = pharmcat_json,
+       .pharmcat_json = true},
+      {.kind = "PharmCAT phenotype JSON",
+       .label = "pharmcat_phenotype",
+       .name = numbered("run", ".pharmcat.phenotype.json"),
+       .write = pharmcat_json,
+       .pharmcat_json = true},
+      {.kind = "PharmCAT TSV",
+       .label = "pharmcat_report",
+       .name = numbered("run", ".pharmcat.tsv"),
+       .write = pharmcat_tsv},
+      {.kind = "pbStarPhase JSON",
+       .label = "pbstarphase",
+       .name = numbered("sample", ".pbstarphase.json"),
+       .write = starphase_json,
+       .phenotypes = false,
+       .no_call = "NO_MATCH/NO_MATCH"},
+      {.kind = "pbStarPhase TSV",
+       .label = "pbstarphase",
+       .name = numbered("calls", ".tsv"),
+       .write = starphase_tsv,
+       .phenotypes = false,
+       .no_call = "NO_MATCH/NO_MATCH"},
   };
   return writers;
-}
-
-std::string write_content(const FileWriter& writer, const std::vector<GeneCall>& calls) {
-  return writer.write(calls, writer);
 }
 
 struct InputFile {
@@ -286,8 +305,7 @@ std::vector<std::string> random_genes(Random& random) {
 InputFile random_file(Random& random, bool with_sample) {
   InputFile file{random.below(file_writers().size()), {}, random.chance(10)};
   const FileWriter& writer = file_writers()[file.writer];
-  const bool per_gene_table = std::string(writer.kind) == "PyPGx gene table";
-  const std::vector<std::string> genes = per_gene_table ? std::vector{random.pick(kGenes)} : random_genes(random);
+  const std::vector<std::string> genes = writer.one_gene ? std::vector{random.pick(kGenes)} : random_genes(random);
   for (const auto& gene : genes) file.calls.push_back(random_call(random, kPatient, gene, writer));
   if (with_sample && writer.cohort) {
     // Other patients' rows, before and after the chosen one's. Each other
@@ -296,8 +314,8 @@ InputFile random_file(Random& random, bool with_sample) {
     // each call other genes is left out until the reader refuses that too.
     for (const auto& other : kOtherSamples) {
       if (!random.chance(60)) continue;
-      std::vector<std::string> other_genes = per_gene_table ? genes : random_genes(random);
-      if (!per_gene_table) other_genes.push_back(random.pick(genes));
+      std::vector<std::string> other_genes = writer.one_gene ? genes : random_genes(random);
+      if (!writer.one_gene) other_genes.push_back(random.pick(genes));
       std::sort(other_genes.begin(), other_genes.end());
       other_genes.erase(std::unique(other_genes.begin(), other_genes.end()), other_genes.end());
       std::vector<GeneCall> rows;
@@ -390,18 +408,24 @@ struct Outcome {
   std::map<std::string, std::size_t> file_of;
 };
 
-// Converts `run` in a fresh directory; `cut` writes the cohort tables with
-// the chosen sample's rows only and converts without --sample.
-Outcome convert(const GeneratedRun& run, bool with_sample, bool cut = false) {
+enum class Mode {
+  AsGenerated,
+  WithoutSample,
+  // The tables cut to the chosen sample's rows, read without --sample.
+  CutToSample,
+};
+
+// Converts `run` in a fresh directory.
+Outcome convert(const GeneratedRun& run, Mode mode = Mode::AsGenerated) {
   TempDir dir;
   Outcome outcome;
   std::vector<std::string> inputs;
   for (std::size_t f = 0; f < run.files.size(); ++f) {
     const FileWriter& writer = file_writers()[run.files[f].writer];
     std::vector<GeneCall> calls = run.files[f].calls;
-    if (cut) std::erase_if(calls, [](const GeneCall& call) { return call.sample != kPatient; });
+    if (mode == Mode::CutToSample) std::erase_if(calls, [](const GeneCall& call) { return call.sample != kPatient; });
     const std::string name = writer.name(f, calls.empty() ? run.files[f].calls : calls);
-    const std::string path = dir.write(name, write_content(writer, calls));
+    const std::string path = dir.write(name, writer.write(calls, writer));
     inputs.push_back(path);
     outcome.file_of[path] = f;
     if (run.files[f].listed_twice) {
@@ -410,7 +434,7 @@ Outcome convert(const GeneratedRun& run, bool with_sample, bool cut = false) {
     }
   }
   JsonDict request = {{"input_files", inputs}};
-  if (with_sample && run.sample && !cut) request["sample"] = *run.sample;
+  if (mode == Mode::AsGenerated && run.sample) request["sample"] = *run.sample;
   LogCapture log;
   try {
     CallsetConverter converter(request);
@@ -530,7 +554,7 @@ std::vector<std::string> faults_of(const GeneratedRun& run, const Outcome& outco
 std::vector<std::string> comparison_faults(const GeneratedRun& run, const Outcome& outcome, Random& random) {
   std::vector<std::string> faults;
   if (run.sample) {
-    const Outcome cut = convert(run, true, true);
+    const Outcome cut = convert(run, Mode::CutToSample);
     if (cut.error) return {"the cut-down run failed: " + *cut.error};
     JsonDict chosen = JsonDict::array();
     JsonDict own = JsonDict::array();
@@ -542,7 +566,7 @@ std::vector<std::string> comparison_faults(const GeneratedRun& run, const Outcom
       return std::any_of(file.calls.begin(), file.calls.end(),
                          [](const GeneCall& call) { return call.sample != kPatient; });
     });
-    const Outcome without = convert(run, false);
+    const Outcome without = convert(run, Mode::WithoutSample);
     if (cohort && !(without.error && without.error->find("choose one with --sample") != std::string::npos)) {
       faults.push_back("a table of several patients is read without --sample");
     }
@@ -561,7 +585,7 @@ std::vector<std::string> comparison_faults(const GeneratedRun& run, const Outcom
   GeneratedRun swapped = run;
   auto& haplotypes = *swapped.files[f].calls[c].haplotypes;
   std::swap(haplotypes.first, haplotypes.second);
-  const Outcome after = convert(swapped, true);
+  const Outcome after = convert(swapped);
   const auto summary = [](const Outcome& o) {
     JsonDict out = JsonDict::array();
     for (const auto& record : o.records) {
@@ -582,7 +606,7 @@ std::vector<std::string> comparison_faults(const GeneratedRun& run, const Outcom
 }
 
 std::vector<std::string> all_faults(const GeneratedRun& run) {
-  const Outcome outcome = convert(run, true);
+  const Outcome outcome = convert(run);
   std::vector<std::string> faults = faults_of(run, outcome);
   if (!faults.empty()) return faults;
   Random random(run.seed ^ 0x5A5A5A5AULL);
@@ -626,8 +650,7 @@ std::string describe(const GeneratedRun& run) {
   for (std::size_t f = 0; f < run.files.size(); ++f) {
     const FileWriter& writer = file_writers()[run.files[f].writer];
     out += "--- " + writer.name(f, run.files[f].calls) + " (" + writer.kind + ")" +
-           (run.files[f].listed_twice ? ", listed twice" : "") + "\n" + write_content(writer, run.files[f].calls) +
-           "\n";
+           (run.files[f].listed_twice ? ", listed twice" : "") + "\n" + writer.write(run.files[f].calls, writer) + "\n";
   }
   return out;
 }
