@@ -176,7 +176,7 @@ std::string starphase_tsv(const std::vector<GeneCall>& calls, const FileWriter& 
 // Every reader the generator writes for. A new reader is one more entry:
 // its file name, its writer and what its statements say.
 const std::vector<FileWriter>& file_writers() {
-  const auto numbered = [](std::string stem, std::string ending) {
+  const auto numbered = [](const char* stem, const char* ending) {
     return [stem, ending](std::size_t index, const std::vector<GeneCall>&) {
       return stem + std::to_string(index) + ending;
     };
@@ -319,6 +319,7 @@ InputFile random_file(Random& random, bool with_sample) {
       std::sort(other_genes.begin(), other_genes.end());
       other_genes.erase(std::unique(other_genes.begin(), other_genes.end()), other_genes.end());
       std::vector<GeneCall> rows;
+      rows.reserve(other_genes.size());
       for (const auto& gene : other_genes) rows.push_back(random_call(random, other, gene, writer));
       const auto at = random.chance(50) ? file.calls.begin() : file.calls.end();
       file.calls.insert(at, rows.begin(), rows.end());
@@ -383,7 +384,8 @@ std::vector<Statement> statements_of(const GeneratedRun& run) {
       Statement said{f, writer.label, call.gene, std::nullopt, call.phenotype};
       if (call.haplotypes) {
         const auto& [first, second] = *call.haplotypes;
-        said.star = writer.as_written ? first + "/" + second : core_haplotype(first) + "/" + core_haplotype(second);
+        said.star = writer.as_written ? first : core_haplotype(first);
+        said.star->append("/").append(writer.as_written ? second : core_haplotype(second));
       } else if (writer.as_written) {
         said.star = writer.no_call;
         said.phenotype = writer.no_call;
@@ -568,7 +570,7 @@ std::vector<std::string> comparison_faults(const GeneratedRun& run, const Outcom
     });
     const Outcome without = convert(run, Mode::WithoutSample);
     if (cohort && !(without.error && without.error->find("choose one with --sample") != std::string::npos)) {
-      faults.push_back("a table of several patients is read without --sample");
+      faults.emplace_back("a table of several patients is read without --sample");
     }
   }
 
