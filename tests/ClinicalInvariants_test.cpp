@@ -568,9 +568,11 @@ std::vector<std::string> comparison_faults(const GeneratedRun& run, const Outcom
       return std::any_of(file.calls.begin(), file.calls.end(),
                          [](const GeneCall& call) { return call.sample != kPatient; });
     });
-    const Outcome without = convert(run, Mode::WithoutSample);
-    if (cohort && !(without.error && without.error->find("choose one with --sample") != std::string::npos)) {
-      faults.emplace_back("a table of several patients is read without --sample");
+    if (cohort) {
+      const Outcome without = convert(run, Mode::WithoutSample);
+      if (!without.error || without.error->find("choose one with --sample") == std::string::npos) {
+        faults.emplace_back("a table of several patients is read without --sample");
+      }
     }
   }
 
