@@ -6,6 +6,7 @@
 
 #include "CallsetConverter/CallsetConverter.h"
 #include "CallsetConverter/HelvaraPgxConstants.h"
+#include "CallsetConverter/OutputGuard.h"
 #include "CallsetConverter/Support/Log.h"
 #include "CallsetConverter/Support/Text.h"
 
@@ -26,7 +27,23 @@ bool is_no_call(const ReportRecord& record) { return !record.star_allele && !rec
 
 bool from_starphase(const CallerStatement& call) { return call.source && *call.source == C::CALLER_PBSTARPHASE; }
 
+bool same_star_allele(const std::optional<std::string>& first, const std::optional<std::string>& second) {
+  return first && second && same_diplotype(*first, *second);
+}
+
 }  // namespace
+
+bool same_diplotype(std::string_view first, std::string_view second) {
+  if (first == second) return true;
+  const std::size_t first_slash = first.find('/');
+  const std::size_t second_slash = second.find('/');
+  if (first_slash == std::string_view::npos || first.find('/', first_slash + 1) != std::string_view::npos ||
+      second_slash == std::string_view::npos || second.find('/', second_slash + 1) != std::string_view::npos) {
+    return false;
+  }
+  return first.substr(0, first_slash) == second.substr(second_slash + 1) &&
+         first.substr(first_slash + 1) == second.substr(0, second_slash);
+}
 
 GeneMerge::GeneMerge(TermHarmonizer& normalizer, GeneMergeRules rules)
     : normalizer_(normalizer), rules_(std::move(rules)) {}
@@ -34,9 +51,11 @@ GeneMerge::GeneMerge(TermHarmonizer& normalizer, GeneMergeRules rules)
 std::vector<ReportRecord> GeneMerge::merge(const std::vector<CallerStatement>& calls) {
   // std::map orders gene names by unsigned bytes: code-point order.
   std::map<std::string, std::vector<Candidate>> groups;
-  for (const auto& call : calls) {
+  const std::vector<std::size_t> callers = number_callers(calls);
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    const CallerStatement& call = calls[i];
     if (!rules_.gene_filter.empty() && !rules_.gene_filter.contains(call.gene)) continue;
-    groups[call.gene].push_back(Candidate{&call, std::nullopt, {}});
+    groups[call.gene].push_back(Candidate{&call, callers[i], std::nullopt, {}});
   }
 
   std::vector<ReportRecord> results;
@@ -51,19 +70,40 @@ std::vector<ReportRecord> GeneMerge::merge(const std::vector<CallerStatement>& c
   return results;
 }
 
+std::vector<std::size_t> GeneMerge::number_callers(const std::vector<CallerStatement>& calls) {
+  std::map<std::string, std::size_t> by_path;
+  std::map<std::string, std::size_t> by_identity;
+  std::map<std::optional<std::string>, std::size_t> by_label;
+  std::size_t count = 0;
+  const auto number = [&count](auto& numbers, const auto& key) {
+    const auto [place, added] = numbers.try_emplace(key, count);
+    if (added) ++count;
+    return place->second;
+  };
+  std::vector<std::size_t> callers;
+  callers.reserve(calls.size());
+  for (const auto& call : calls) {
+    if (!call.input_file) {
+      callers.push_back(number(by_label, call.source));
+      continue;
+    }
+    auto known = by_path.find(*call.input_file);
+    if (known == by_path.end()) {
+      // Each path is looked at once, however many statements it gave.
+      known = by_path.emplace(*call.input_file, number(by_identity, file_identity(*call.input_file))).first;
+    }
+    callers.push_back(known->second);
+  }
+  return callers;
+}
+
 std::optional<ReportRecord> GeneMerge::merge_gene(const std::string& gene, std::vector<Candidate>& ordered,
                                                   std::vector<std::string>& dropped) {
-  // PharmCAT's calls without a guideline annotation do not decide whether a
-  // gene came from pbStarPhase alone: that rule is about PharmCAT's guideline
-  // genes.
-  bool counted = false;
-  bool only_from_starphase = true;
-  for (const auto& candidate : ordered) {
-    if (candidate.statement->unannotated) continue;
-    counted = true;
-    only_from_starphase = only_from_starphase && from_starphase(*candidate.statement);
-  }
-  only_from_starphase = counted && only_from_starphase;
+  // Any other caller's statement, a PharmCAT call without a guideline
+  // annotation or a no-call included, means the gene is not pbStarPhase's
+  // alone.
+  const bool only_from_starphase = std::all_of(
+      ordered.begin(), ordered.end(), [](const Candidate& candidate) { return from_starphase(*candidate.statement); });
   if (only_from_starphase && (!rules_.recover_dropped_genes || !rules_.recoverable.contains(gene))) {
     dropped.push_back(gene);
     return std::nullopt;
@@ -83,6 +123,7 @@ std::optional<ReportRecord> GeneMerge::merge_gene(const std::string& gene, std::
     }
   }
   const CallerStatement& chosen = *ordered[winner].statement;
+  const std::size_t chosen_caller = ordered[winner].caller;
   ReportRecord best = *ordered[winner].record;
   if (winner != 0) {
     keep_terms(ordered[winner]);
@@ -91,14 +132,14 @@ std::optional<ReportRecord> GeneMerge::merge_gene(const std::string& gene, std::
   if (chosen.unannotated) best.add_warning("no guideline annotation from PharmCAT");
 
   // The activity may come only from the same call: the same caller (another
-  // of its phenotype sources) or a statement with the same star allele.
+  // of its phenotype sources) or a statement with the same diplotype.
   if (!best.activity && rules_.allow_fallback) {
     for (std::size_t i = winner + 1; i < ordered.size(); ++i) {
       const ReportRecord& other = look_at(ordered[i]);
       keep_terms(ordered[i]);
       const CallerStatement& candidate = *ordered[i].statement;
       const bool same_call =
-          candidate.source == chosen.source || (other.star_allele && other.star_allele == best.star_allele);
+          ordered[i].caller == chosen_caller || same_star_allele(other.star_allele, best.star_allele);
       if (!other.activity || !same_call) continue;
       best.activity = other.activity;
       best.phenotype_source = candidate.phenotype_source;
@@ -107,13 +148,20 @@ std::optional<ReportRecord> GeneMerge::merge_gene(const std::string& gene, std::
     }
   }
 
+  // One warning per format label and diplotype: the first spelling of a
+  // diplotype stands for the others.
+  std::vector<std::pair<std::optional<std::string>, std::string>> named;
   for (std::size_t i = 0; i < ordered.size(); ++i) {
     const CallerStatement& other_call = *ordered[i].statement;
-    if (i == winner || other_call.source == chosen.source) continue;
+    if (i == winner || ordered[i].caller == chosen_caller) continue;
     const ReportRecord& other = look_at(ordered[i]);
-    if (other.star_allele && other.star_allele != best.star_allele) {
-      best.add_warning("discordant call from " + text_or_none(other_call.source) + ": " + *other.star_allele);
-    }
+    if (!other.star_allele || same_star_allele(other.star_allele, best.star_allele)) continue;
+    const bool already_named = std::any_of(named.begin(), named.end(), [&](const auto& earlier) {
+      return earlier.first == other_call.source && same_diplotype(earlier.second, *other.star_allele);
+    });
+    if (already_named) continue;
+    named.emplace_back(other_call.source, *other.star_allele);
+    best.add_warning("discordant call from " + text_or_none(other_call.source) + ": " + *other.star_allele);
   }
 
   if (is_no_call(best)) log_warning("%s produced neither diplotype nor phenotype", gene);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "CallsetConverter/Models/CallerStatement.h"
@@ -24,13 +26,20 @@ struct GeneMergeRules {
   std::set<std::string> gene_filter;
 };
 
+// Whether two normalised star alleles name one diplotype: as the unordered
+// pair of their two haplotypes when each holds exactly one "/" (*4/*1 is
+// *1/*4), else as text. A haplotype's own text is compared exactly.
+bool same_diplotype(std::string_view first, std::string_view second);
+
 // Collapses the statements of a run into one report record per gene.
 //
-// Statements of a gene are ordered by caller rank, then by phenotype-source
-// preference. The first one wins unless it is a no-call and a further
-// statement has a call; a winner without an activity may borrow one only
-// from a statement of the same call (same caller, or the same star allele);
-// other callers that called a different star allele are named on the record.
+// A statement's caller is its input file: two paths of one file are one
+// caller, and a statement without a file is its format label's. Statements
+// of a gene are ordered by caller rank, then by phenotype-source preference.
+// The first one wins unless it is a no-call and a further statement has a
+// call; a winner without an activity may borrow one only from a statement of
+// the same call (the same caller, or the same diplotype); statements of
+// other callers that called another diplotype are named on the record.
 //
 // Every statement is normalised at most once. Only the winner and the
 // statements considered for its activity leave their unmapped terms in the
@@ -49,10 +58,14 @@ class GeneMerge {
   // normalisation found.
   struct Candidate {
     const CallerStatement* statement;
+    std::size_t caller;
     std::optional<ReportRecord> record;
     std::vector<std::string> unmapped_terms;
   };
 
+  // Numbers the callers of `calls`, one number per input file (by file
+  // identity) or, for a statement without a file, per format label.
+  static std::vector<std::size_t> number_callers(const std::vector<CallerStatement>& calls);
   std::optional<ReportRecord> merge_gene(const std::string& gene, std::vector<Candidate>& ordered,
                                          std::vector<std::string>& dropped);
   void order(std::vector<Candidate>& candidates) const;

@@ -1,6 +1,7 @@
 #include "CallsetConverter/OutputGuard.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -129,6 +130,17 @@ bool same_file(const std::string& first, const std::string& second) {
   const auto first_resolved = std::filesystem::weakly_canonical(first, first_error);
   const auto second_resolved = std::filesystem::weakly_canonical(second, second_error);
   return !first_error && !second_error && first_resolved == second_resolved;
+}
+
+std::string file_identity(const std::string& path) {
+  struct stat info {};
+  if (path.find('\0') == std::string::npos && ::stat(path.c_str(), &info) == 0) {
+    return "inode " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+  }
+  std::error_code error;
+  const auto resolved = std::filesystem::weakly_canonical(path, error);
+  if (!error) return "path " + resolved.string();
+  return "text " + path;
 }
 
 void refuse_outputs_over_inputs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs) {

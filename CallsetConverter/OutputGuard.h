@@ -21,6 +21,12 @@ bool is_earlier_result(const std::string& path, std::uint64_t max_size = kDefaul
 // file that does not exist yet).
 bool same_file(const std::string& first, const std::string& second);
 
+// A key for the file at `path`, equal for two paths when same_file holds for
+// them: the device and inode of an existing file, else the resolved path,
+// else the path as written. Taken once per path, it lets many paths be told
+// apart without a file-system look for every pair.
+std::string file_identity(const std::string& path);
+
 // Raises InvalidArgumentError naming both when any of `outputs` (the result
 // path, the sidecar path) is the same file as any of `inputs`, so that a run
 // never writes over what it reads.

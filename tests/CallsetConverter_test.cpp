@@ -9,6 +9,8 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -465,6 +467,119 @@ TEST_F(ConverterTest, MergeTakesOneCallerCallAndNamesTheOthers) {
     EXPECT_EQ(records[0].warnings, c.warnings);
     EXPECT_EQ(converter.normalizer.unmapped_terms, c.unmapped_terms);
   }
+}
+
+// A caller is its input file, a diplotype is an unordered pair of
+// haplotypes, and PharmCAT's unannotated call is PharmCAT's: each case read
+// from files, beside the case with one file per caller that keeps today's
+// result.
+struct CallerFileCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> files;
+  // The gene's record, or none when the gene is not reported.
+  std::optional<std::vector<std::string>> record;  // star allele, activity ("" for none), warnings...
+};
+
+std::string upload(const std::string& diplotype, const std::string& phenotype) {
+  return "Gene,Diplotype,Phenotype\nCYP2D6," + diplotype + "," + phenotype + "\n";
+}
+
+std::string starphase(const std::string& gene, const std::string& diplotype) {
+  return "#gene\tdiplotype\n" + gene + "\t" + diplotype + "\n";
+}
+
+std::string pypgx(const std::string& diplotype, const std::string& phenotype) {
+  return "\tGenotype\tPhenotype\nS1\t" + diplotype + "\t" + phenotype + "\n";
+}
+
+// A PharmCAT 3.0 report: CYP2D6 under each of `by_source` (source, label,
+// phenotype), and CYP2B6 `unannotated` when given.
+std::string pharmcat_json(const std::vector<std::array<std::string, 3>>& by_source,
+                          const std::string& unannotated = "") {
+  const auto report = [](const std::string& gene, const std::string& label, const std::string& phenotype) {
+    return R"({"geneSymbol": ")" + gene + R"(", "sourceDiplotypes": [{"label": ")" + label + R"(", "phenotypes": [)" +
+           (phenotype.empty() ? "" : "\"" + phenotype + "\"") + "]}]}";
+  };
+  std::string genes;
+  for (const auto& [source, label, phenotype] : by_source) {
+    genes += (genes.empty() ? "\"" : ", \"") + source + R"(": {"CYP2D6": )" + report("CYP2D6", label, phenotype) + "}";
+  }
+  return R"({"pharmcatVersion": "v3.0.0", "genes": {)" + genes + R"(}, "unannotatedGeneCalls": [)" +
+         (unannotated.empty() ? "" : report("CYP2B6", unannotated, "")) + "]}";
+}
+
+std::string pharmcat_tsv(const std::string& label, const std::string& phenotype) {
+  return "PharmCAT v3.0.0\nGene\tSource Diplotype\tPhenotype\tActivity Score\nCYP2D6\t" + label + "\t" + phenotype +
+         "\t\n";
+}
+
+TEST_F(ConverterTest, ACallBelongsToItsFileAndHaplotypeOrderIsNoDisagreement) {
+  using Files = std::vector<std::pair<std::string, std::string>>;
+  using Record = std::vector<std::string>;
+  const std::vector<CallerFileCase> cases = {
+      {"another file of the same format lends no phenotype and is named",
+       Files{{"lab_a.csv", upload("*4/*4", "")}, {"lab_b.csv", upload("*1/*1", "Normal Metabolizer")}},
+       Record{"*4/*4", "", "no phenotype from diplotype_table", "discordant call from diplotype_table: *1/*1"}},
+      {"(as another format's file)",
+       Files{{"calls.tsv", starphase("CYP2D6", "*4/*4")}, {"lab_b.csv", upload("*1/*1", "Normal Metabolizer")}},
+       Record{"*4/*4", "", "no phenotype from pbstarphase", "discordant call from diplotype_table: *1/*1"}},
+      {"PharmCAT reports of two runs are two callers",
+       Files{{"a.pharmcat.report.json", pharmcat_json({{"CPIC", "*1/*4", ""}})},
+             {"b.pharmcat.tsv", pharmcat_tsv("*1/*1", "Normal Metabolizer")}},
+       Record{"*1/*4", "", "no phenotype from CPIC", "discordant call from pharmcat_report: *1/*1"}},
+      {"(one report's two phenotype sources are one caller)",
+       Files{
+           {"a.pharmcat.report.json", pharmcat_json({{"CPIC", "*1/*4", ""}, {"DPWG", "*1/*1", "Normal Metabolizer"}})}},
+       Record{"*1/*4", "Normal Metabolizer", "no phenotype from CPIC",
+              "no usable phenotype from CPIC; taken from DPWG"}},
+      {"haplotypes in the other order are the same call",
+       Files{{"calls.tsv", starphase("CYP2D6", "*1/*36+*10")}, {"CYP2D6.tsv", pypgx("*36+*10/*1", "Poor Metabolizer")}},
+       Record{"*1/*36+*10", "Poor Metabolizer", "no phenotype from pbstarphase",
+              "no usable phenotype from pbstarphase; taken from pypgx"}},
+      {"(in the same order)",
+       Files{{"calls.tsv", starphase("CYP2D6", "*1/*36+*10")}, {"CYP2D6.tsv", pypgx("*1/*36+*10", "Poor Metabolizer")}},
+       Record{"*1/*36+*10", "Poor Metabolizer", "no phenotype from pbstarphase",
+              "no usable phenotype from pbstarphase; taken from pypgx"}},
+      {"a haplotype's own text still counts",
+       Files{{"calls.tsv", starphase("CYP2D6", "*1/*4x2")}, {"CYP2D6.tsv", pypgx("*4/*1", "Poor Metabolizer")}},
+       Record{"*1/*4x2", "", "no phenotype from pbstarphase", "discordant call from pypgx: *4/*1"}},
+      {"an unannotated PharmCAT call keeps pbStarPhase's gene",
+       Files{{"a.pharmcat.report.json", pharmcat_json({{"CPIC", "*1/*4", ""}}, "*1/*1")},
+             {"calls.tsv", starphase("CYP2B6", "*1/*6")}},
+       Record{"*1/*6", "", "no phenotype from pbstarphase", "discordant call from pharmcat_report: *1/*1"}},
+      {"(a gene pbStarPhase alone called is dropped)",
+       Files{{"a.pharmcat.report.json", pharmcat_json({{"CPIC", "*1/*4", ""}})},
+             {"calls.tsv", starphase("CYP2B6", "*1/*6")}},
+       std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    std::vector<std::string> paths;
+    for (const auto& [name, content] : c.files) paths.push_back(dir.write(name, content));
+    const std::string gene = c.files.back().second.find("CYP2B6") != std::string::npos ? "CYP2B6" : "CYP2D6";
+    const auto records = CallsetConverter().parse_files(paths);
+    const auto found = std::find_if(records.begin(), records.end(), [&](const auto& r) { return r.gene == gene; });
+    if (!c.record) {
+      EXPECT_EQ(found, records.end());
+      continue;
+    }
+    ASSERT_NE(found, records.end());
+    Record got{found->star_allele.value_or(""), found->activity.value_or("")};
+    got.insert(got.end(), found->warnings.begin(), found->warnings.end());
+    EXPECT_EQ(got, *c.record);
+  }
+
+  // Two spellings of one file are one caller.
+  const std::string lab = work.write("lab.csv", "");
+  fs::create_directory(work.file("sub"));
+  CallerStatement first = statement("CYP2D6", "diplotype_table", std::nullopt, {}, "*4/*4");
+  CallerStatement second = statement("CYP2D6", "diplotype_table", std::nullopt, {"Poor Metabolizer"}, "*1/*4");
+  first.input_file = lab;
+  second.input_file = work.file("sub/../lab.csv");
+  EXPECT_EQ(CallsetConverter()._merge({first, second}).at(0).warnings,
+            (std::vector<std::string>{"no phenotype from diplotype_table",
+                                      "no usable phenotype from diplotype_table; taken from diplotype_table"}));
 }
 
 // ---- Result file ----
