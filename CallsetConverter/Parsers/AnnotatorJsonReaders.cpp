@@ -121,7 +121,10 @@ const JsonSelection& gene_container_selection() {
 }  // namespace
 
 std::vector<CallerStatement> PharmcatPhenotypeJsonParser::parse() const {
-  const JsonDict root = _load_json_once(gene_container_selection());
+  return _statements_of(_load_json_once(gene_container_selection()));
+}
+
+std::vector<CallerStatement> PharmcatPhenotypeJsonParser::_statements_of(const JsonDict& root) const {
   const JsonDict& container = _extract_genes_by_source(root);
   std::vector<CallerStatement> statements;
   const auto add = [&](const JsonDict& gene_report, const std::optional<std::string>& phenotype_source) {
