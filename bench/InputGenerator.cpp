@@ -269,6 +269,56 @@ void write_file(const std::string& path, const std::string& content) {
   fs::rename(partial, path);
 }
 
+// One entry of a gene report's variant list, shaped as PharmCAT writes them.
+Json variant_entry(Random& random, const std::string& gene, const Json& chromosome) {
+  const std::size_t dbsnp = random.below(900000000);
+  const bool documented = random.below(8) != 0;
+  return Json::object({{"gene", gene},
+                       {"chromosome", chromosome},
+                       {"position", 94938683 + random.below(100000)},
+                       {"dbSnpId", dbsnp % 10 == 0 ? Json() : Json("rs" + std::to_string(dbsnp))},
+                       {"call", random.below(2) == 0 ? "A/G" : "CGAT/CGAT"},
+                       {"alleles", documented ? Json::array({random.pick(kAlleles)}) : Json::array()},
+                       {"phased", false},
+                       {"phaseSet", nullptr},
+                       {"referenceAllele", random.below(2) == 0 ? "A" : "CGAT"},
+                       {"hasUndocumentedVariations", !documented},
+                       {"warnings", Json::array()}});
+}
+
+// A gene report as a PharmCAT report carries it: with a variant list of
+// `variant_count` entries and the members that follow it.
+Json full_gene_report(Random& random, const std::string& gene, const std::string& source, bool with_source,
+                      std::size_t variant_count) {
+  Json report = gene_report(random, gene, source, with_source);
+  Json variants = Json::array();
+  for (std::size_t i = 0; i < variant_count; ++i) variants.push_back(variant_entry(random, gene, report["chr"]));
+  report["variants"] = std::move(variants);
+  report["variantsOfInterest"] = Json::array();
+  report["hasUndocumentedVariations"] = false;
+  report["treatUndocumentedVariationsAsReference"] = false;
+  return report;
+}
+
+// The share of a generated report that its gene reports take: real reports
+// carry hundreds of variants per gene, so that the gene reports are an
+// eighth of a large report and a third of a small one.
+constexpr double kGeneReportShare = 0.13;
+
+// Variants per gene report for `reports` gene reports to take their share
+// of a report of `target` bytes (at least the 20 of a small report).
+std::size_t variants_per_report(std::size_t target, std::size_t reports) {
+  Random random(0);
+  Json sample = Json::array({variant_entry(random, "CYP2C19", "chr10")});
+  std::string entry;
+  // Entries sit five levels deep in a source-keyed report.
+  append_pretty(entry, sample, 4);
+  const auto budget = static_cast<std::size_t>(static_cast<double>(target) * kGeneReportShare) / reports;
+  constexpr std::size_t kReportWithoutVariants = 6000;
+  return std::max<std::size_t>(20, (budget > kReportWithoutVariants ? budget - kReportWithoutVariants : 0) /
+                                       std::max<std::size_t>(1, entry.size()));
+}
+
 std::string pharmcat_report(std::size_t target, bool gene_keyed, std::uint64_t seed) {
   Random random(seed);
   std::string out = "{\n";
@@ -279,13 +329,15 @@ std::string pharmcat_report(std::size_t target, bool gene_keyed, std::uint64_t s
 
   Json genes = Json::object();
   if (gene_keyed) {
-    for (const char* gene : kPharmcatGenes) genes[gene] = gene_report(random, gene, "CPIC", false);
+    const std::size_t variants = variants_per_report(target, kPharmcatGenes.size());
+    for (const char* gene : kPharmcatGenes) genes[gene] = full_gene_report(random, gene, "CPIC", false, variants);
   } else {
+    const std::size_t variants = variants_per_report(target, kPharmcatGenes.size() * 2 - kPharmcatGenes.size() / 3);
     for (const char* source : {"CPIC", "DPWG"}) {
       Json collection = Json::object();
       for (std::size_t i = 0; i < kPharmcatGenes.size(); ++i) {
         if (std::string_view(source) == "DPWG" && i % 3 == 2) continue;
-        collection[kPharmcatGenes[i]] = gene_report(random, kPharmcatGenes[i], source, true);
+        collection[kPharmcatGenes[i]] = full_gene_report(random, kPharmcatGenes[i], source, true, variants);
       }
       genes[source] = std::move(collection);
     }
@@ -461,6 +513,10 @@ std::string megabytes_label(std::size_t bytes) {
   return std::to_string(bytes >> 10) + "kb";
 }
 
+// Marks the reports whose gene reports carry variant lists of real size, so
+// that inputs kept from earlier runs, with short lists, are not reused.
+constexpr const char* kReportGeneration = "-full";
+
 }  // namespace
 
 std::vector<InputCase> prepare_inputs(const std::string& dir, const Scale& scale) {
@@ -479,7 +535,7 @@ std::vector<InputCase> prepare_inputs(const std::string& dir, const Scale& scale
       const std::string label = megabytes_label(bytes);
       const std::string layout = gene_keyed ? "gene-keyed" : "source-keyed";
       file_case(concat("report ", layout, " ", label), InputKind::Report,
-                concat("sample-", layout, "-", label, ".pharmcat.report.json"),
+                concat("sample-", layout, "-", label, kReportGeneration, ".pharmcat.report.json"),
                 [&] { return pharmcat_report(bytes, gene_keyed, seed); });
       ++seed;
     }
@@ -488,7 +544,8 @@ std::vector<InputCase> prepare_inputs(const std::string& dir, const Scale& scale
   {
     const InputCase& largest = cases[scale.report_bytes.size() - 1];
     const std::string path =
-        (fs::path(dir) / ("upload-" + megabytes_label(scale.report_bytes.back()) + ".json")).string();
+        (fs::path(dir) / concat("upload-", megabytes_label(scale.report_bytes.back()), kReportGeneration, ".json"))
+            .string();
     if (!fs::exists(path)) fs::create_symlink(fs::path(largest.path).filename(), path);
     cases.push_back(InputCase{"same, content sniffed", InputKind::SniffedReport, path, largest.bytes});
   }

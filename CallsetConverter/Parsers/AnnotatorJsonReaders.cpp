@@ -74,16 +74,40 @@ CallerStatement statement_from_diplotype(const std::string& gene, const JsonDict
                          activity == nullptr ? std::nullopt : scalar_text(*activity));
 }
 
+// The members of a gene report that _to_caller_statement reads, each built
+// whole; the rest of the report (its variant list above all, often most of
+// its bytes) is validated but never built.
+JsonSelection gene_report_selection() {
+  JsonSelection report = JsonSelection::member_names();
+  for (const char* key : {"geneSymbol", "phenotypeSource", "sourceDiplotypes", "recommendationDiplotypes"}) {
+    report.keep({key});
+  }
+  return report;
+}
+
 // What parse and read_versions read of a file: the root's member names
 // (the "no gene reports found" message lists them), the gene container
-// wherever it may lie and the version members. A report's drug annotations and messages, most of its bytes, are
-// validated but never built.
+// wherever it may lie, the unannotated gene calls and the version members.
+// A report's drug annotations and messages, most of its bytes, are
+// validated but never built, and so are the parts of its gene reports that
+// no statement reads.
 const JsonSelection& gene_container_selection() {
   static const JsonSelection selection = [] {
+    const JsonSelection report = gene_report_selection();
+    // A member of the container is a gene report or a phenotype source's
+    // collection of them (an object or an array), told apart by its
+    // "geneSymbol"; any other value is named by its kind in a warning.
+    JsonSelection container_member = report;
+    container_member.other_members(report).elements(report).scalars();
+    JsonSelection container = JsonSelection::member_names();
+    container.other_members(container_member);
+    JsonSelection unannotated_calls = JsonSelection::member_names();
+    unannotated_calls.elements(report).scalars();
+
     JsonSelection kept = JsonSelection::member_names();
-    for (const char* key : PharmcatPhenotypeJsonParser::_root_keys) kept.keep({key});
-    kept.keep({"report", "genes"});
-    kept.keep({PharmcatPhenotypeJsonParser::UNANNOTATED_KEY});
+    for (const char* key : PharmcatPhenotypeJsonParser::_root_keys) kept.select({key}, container);
+    kept.select({"report", "genes"}, container);
+    kept.select({PharmcatPhenotypeJsonParser::UNANNOTATED_KEY}, unannotated_calls);
     // The report's versions too: one parse serves its calls and versions.
     for (const char* key :
          {"pharmcatVersion", "dataVersion", "title", "timestamp", "generatedOn", "cpicVersion", "dpwgVersion"}) {
@@ -97,7 +121,10 @@ const JsonSelection& gene_container_selection() {
 }  // namespace
 
 std::vector<CallerStatement> PharmcatPhenotypeJsonParser::parse() const {
-  const JsonDict root = _load_json_once(gene_container_selection());
+  return _statements_of(_load_json_once(gene_container_selection()));
+}
+
+std::vector<CallerStatement> PharmcatPhenotypeJsonParser::_statements_of(const JsonDict& root) const {
   const JsonDict& container = _extract_genes_by_source(root);
   std::vector<CallerStatement> statements;
   const auto add = [&](const JsonDict& gene_report, const std::optional<std::string>& phenotype_source) {

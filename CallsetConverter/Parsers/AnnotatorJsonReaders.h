@@ -34,6 +34,10 @@ class PharmcatPhenotypeJsonParser : public ICallReader {
   std::vector<CallerStatement> parse() const override;
   std::string reader_source_name() const override;
 
+  // The statements of `root`, the file's document: parse gives those of
+  // the parts of it that they are read from, loaded without the rest.
+  std::vector<CallerStatement> _statements_of(const JsonDict& root) const;
+
   // The gene container (an object) under "geneReports", "genes" or
   // "report"."genes". InvalidArgumentError when the root is not an object or
   // no container is found.

@@ -53,10 +53,13 @@ JsonDict ICallReader::_load_json() const { return _load_json(JsonSelection::ever
 
 JsonDict ICallReader::_load_json(const JsonSelection& selection) const {
   // Undecodable bytes are reported before any fault of the JSON itself.
-  // The text checked is the whole of the bytes (no mark is skipped), so the
-  // bytes themselves are parsed, in place, without a copy.
-  _text(/*skip_bom=*/false);
-  return parse_json_document(_bytes(), file_path, selection);
+  // The parser checks the UTF-8 of the whole text as it indexes it, so a
+  // document it accepts is decodable and only a refused one needs a
+  // search of its own (parse_json_file_bytes). The bytes are parsed in
+  // place, without a copy.
+  JsonDict document = parse_json_file_bytes(_bytes(), file_path, selection);
+  checked_utf8_ = true;
+  return document;
 }
 
 JsonDict ICallReader::_load_json_once(const JsonSelection& selection) const {

@@ -1,5 +1,6 @@
 #include "CallsetConverter/Support/Digest.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <stdexcept>
@@ -20,6 +21,13 @@ std::string sha256_hex(std::string_view bytes) {
     hex.push_back(DIGITS[digest[i] & 0x0f]);
   }
   return hex;
+}
+
+void start_digest_for_program() {
+  // A failure here is no failure of the program: the first digest then
+  // starts OpenSSL the default way, or reports the fault itself.
+  OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_ADD_ALL_CIPHERS | OPENSSL_INIT_NO_ADD_ALL_DIGESTS,
+                      nullptr);
 }
 
 }  // namespace callset_converter

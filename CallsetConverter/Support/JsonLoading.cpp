@@ -33,7 +33,9 @@ JsonSelection JsonSelection::everything() {
 
 JsonSelection JsonSelection::member_names() { return {}; }
 
-JsonSelection& JsonSelection::keep(std::initializer_list<std::string_view> path) {
+JsonSelection& JsonSelection::keep(std::initializer_list<std::string_view> path) { return select(path, everything()); }
+
+JsonSelection& JsonSelection::select(std::initializer_list<std::string_view> path, const JsonSelection& selection) {
   JsonSelection* node = this;
   for (const std::string_view name : path) {
     if (node->whole_) return *this;
@@ -45,8 +47,23 @@ JsonSelection& JsonSelection::keep(std::initializer_list<std::string_view> path)
     }
     node = &found->second;
   }
-  node->whole_ = true;
-  node->members_.clear();
+  if (node->whole_) return *this;
+  *node = selection;
+  return *this;
+}
+
+JsonSelection& JsonSelection::other_members(const JsonSelection& each) {
+  other_members_ = std::make_shared<const JsonSelection>(each);
+  return *this;
+}
+
+JsonSelection& JsonSelection::elements(const JsonSelection& each) {
+  elements_ = std::make_shared<const JsonSelection>(each);
+  return *this;
+}
+
+JsonSelection& JsonSelection::scalars() {
+  scalars_ = true;
   return *this;
 }
 
@@ -55,7 +72,7 @@ const JsonSelection* JsonSelection::member(std::string_view name) const {
   for (const auto& [member_name, selection] : members_) {
     if (member_name == name) return &selection;
   }
-  return nullptr;
+  return other_members_.get();
 }
 
 namespace {
@@ -261,7 +278,9 @@ class DocumentWalker {
     if (++depth > kMaxNesting) refuse(token.data(), "nesting too deep");
     const bool is_object = token.front() == '{';
     if (selection != nullptr && !selection->keeps_whole() && !is_object) {
-      // Only objects are opened by a partial selection.
+      // A partial selection opens an array only when it says how to build
+      // its elements.
+      if (const JsonSelection* element = selection->element()) return array(value, element, depth);
       array(value, nullptr, depth);
       return JsonDict(JsonDict::value_t::discarded);
     }
@@ -377,9 +396,9 @@ class DocumentWalker {
   // A string, number or literal, from its token (its text up to the next
   // token).
   JsonDict scalar(std::string_view token, const JsonSelection* selection) const {
-    const bool build = selection != nullptr && selection->keeps_whole();
+    const bool build = selection != nullptr && selection->keeps_scalars();
     // A scalar where a partial selection expects an object is discarded,
-    // as any value a selection does not build.
+    // as any value a selection does not build, unless it keeps scalars.
     const JsonDict discarded(JsonDict::value_t::discarded);
     if (token.empty()) refuse(token.data(), "missing value");
     if (token.front() == '"') {

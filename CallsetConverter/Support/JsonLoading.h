@@ -1,6 +1,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,18 +14,20 @@ namespace callset_converter {
 // The parts of a JSON document that a reader looks at. Loading with a
 // selection validates the whole document exactly as a full load does (same
 // parser, same errors), but builds only what the selection names, so the
-// bulk of a large input that no reader reads (PharmCAT's drug annotations,
-// say) is validated where it lies and never copied into values.
+// bulk of a large input that no reader reads (PharmCAT's drug annotations
+// and variant lists, say) is validated where it lies and never copied into
+// values.
 //
 // A selection is a tree of member names below the root. An object at a
 // point of the tree lists every member, in file order, with the later of two
 // duplicate members at the first one's place, as a full load does; the
 // value of a member is built in full when the selection keeps it whole,
-// opened the same way when the selection names members below it, and
-// otherwise a discarded value (JsonDict::value_t::discarded), which is blank,
-// has the kind name "NoneType" and is present for find_member. A value at a
-// point of the tree that is not an object (a root array, say) is likewise a
-// discarded value: a selection only ever opens objects.
+// opened the same way when the selection names members below it (or opens
+// every other member, other_members), and otherwise a discarded value
+// (JsonDict::value_t::discarded), which is blank, has the kind name
+// "NoneType" and is present for find_member. A value at a point of the tree
+// that is not an object (a root array, say) is likewise a discarded value,
+// unless the point opens arrays (elements) or builds scalars (scalars).
 class JsonSelection {
  public:
   // The whole document, exactly as a full load builds it.
@@ -36,15 +39,36 @@ class JsonSelection {
   // Also builds the whole value found by following `path`, member names
   // from the root (an empty path keeps the whole document).
   JsonSelection& keep(std::initializer_list<std::string_view> path);
+  // Builds the value found by following `path` as `selection` says, in
+  // place of what this selection named there (nothing changes below a point
+  // kept whole).
+  JsonSelection& select(std::initializer_list<std::string_view> path, const JsonSelection& selection);
+  // Builds every member of an object at this point that the selection does
+  // not name as `each` says, rather than discarding it.
+  JsonSelection& other_members(const JsonSelection& each);
+  // Builds an array at this point, each element as `each` says, rather
+  // than discarding it.
+  JsonSelection& elements(const JsonSelection& each);
+  // Builds a string, number or literal at this point rather than
+  // discarding it, so that its kind and value can be told.
+  JsonSelection& scalars();
 
   bool keeps_whole() const { return whole_; }
+  bool keeps_scalars() const { return whole_ || scalars_; }
   // What to build of the member `name` of an object at this point: nullptr
   // when its value is discarded.
   const JsonSelection* member(std::string_view name) const;
+  // What to build of each element of an array at this point: nullptr when
+  // the array is discarded.
+  const JsonSelection* element() const { return whole_ ? this : elements_.get(); }
 
  private:
   bool whole_ = false;
+  bool scalars_ = false;
   std::vector<std::pair<std::string, JsonSelection>> members_;
+  // Shared, never changed once made: a selection is copied as a value.
+  std::shared_ptr<const JsonSelection> other_members_;
+  std::shared_ptr<const JsonSelection> elements_;
 };
 
 // Parses `text` as one JSON document and builds what `selection` names.

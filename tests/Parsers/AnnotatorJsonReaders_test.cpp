@@ -7,6 +7,7 @@
 
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
+#include "CallsetConverter/Support/Json.h"
 #include "CallsetConverter/Support/Text.h"
 #include "TestSupport.h"
 
@@ -233,6 +234,72 @@ TEST(PharmcatSeveralDiplotypes, RecommendationOrFirstWithAWarning) {
   EXPECT_TRUE(message_of<MalformedStructureError>([] {
                 parse_text(R"({"genes": {}, "unannotatedGeneCalls": {"a": 1}})");
               }).ends_with(": \"unannotatedGeneCalls\" of the root is dict, expected a list"));
+}
+
+// What a reader makes of a document: its statements and warnings, or its error.
+struct Reading {
+  std::vector<CallerStatement> statements;
+  Strings warnings;
+  std::string error;
+
+  bool operator==(const Reading&) const = default;
+};
+
+template <class Read>
+Reading reading_of(const Read& read) {
+  LogCapture log;
+  Reading reading;
+  try {
+    reading.statements = read();
+  } catch (const std::exception& error) {
+    reading.error = error.what();
+  }
+  reading.warnings = log.warnings();
+  return reading;
+}
+
+// The reader loads only the parts of a file that it reads: its statements,
+// warnings and errors are those of the whole document, whatever the shapes
+// of the parts left unbuilt.
+TEST(PharmcatSelectiveLoad, ReadsAsTheWholeDocument) {
+  const std::string variants = R"("variants": [{"gene": "A", "position": 1, "alleles": ["*2"]}], "chr": "chr1")";
+  const std::string with_variants = R"({"geneSymbol": "A", )" + variants +
+                                    R"(, "relatedDrugs": {"x": [1]}, "sourceDiplotypes": [{"label": "*1/*2"}]})";
+  std::vector<std::string> documents = {
+      R"({"genes": {"A": )" + with_variants + R"(, "CPIC": {"B": )" + with_variants + R"(, "n": 3, "l": [1]},
+          "DPWG": [)" +
+          with_variants + R"(, "x", [2], {"sourceDiplotypes": 1}], "X": 0, "Y": "", "Z": false,
+          "W": null, "V": 2.5, "U": {}}, "drugs": {"d": [1, 2]}})",
+      R"({"geneReports": {"CPIC": {"sourceDiplotypes": )" + with_variants + R"(, "geneSymbol": "G",
+          "phenotypeSource": "P"}}})",
+      R"({"report": {"genes": {"CPIC": [)" + with_variants + R"(]}, "x": 1}, "genes": [1]})",
+      R"({"genes": {}, "unannotatedGeneCalls": [)" + with_variants + R"(, 3, [1], null]})",
+      R"({"genes": {}, "unannotatedGeneCalls": 0})",
+      R"({"genes": {}, "unannotatedGeneCalls": "x"})",
+      R"({"genes": {}, "unannotatedGeneCalls": {"a": [1]}})",
+      R"({"genes": {}, "unannotatedGeneCalls": {}})",
+      R"({"genes": {"CPIC": [{"geneSymbol": "A", )" + variants + R"(, "sourceDiplotypes": [{"phenotypes": 1}]}]}})",
+      R"({"genes": {"A": {"geneSymbol": "A", "recommendationDiplotypes": [{"label": "r"}],
+          "sourceDiplotypes": [{"label": "a"}, {"label": "b"}], )" +
+          variants + "}}}",
+      R"({"genes": "none", "report": 3})",
+  };
+  TempDir dir;
+  std::vector<std::string> paths;
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    paths.push_back(dir.write("d" + std::to_string(i) + ".pharmcat.report.json", documents[i]));
+  }
+  if (const std::string realdata = testing::realdata_dir(); !realdata.empty()) {
+    for (const char* file : {"pharmcat.example.report.json", "pharmcat.example.v3.0.1.report.json",
+                             "pharmcat.example.v2.1.0.phenotype.json"}) {
+      paths.push_back(join_path(join_path(realdata, "pharmcat"), file));
+    }
+  }
+  for (const std::string& path : paths) {
+    const PharmcatReportJsonParser reader(path);
+    const Reading whole = reading_of([&] { return reader._statements_of(load_json_file(path)); });
+    EXPECT_EQ(reading_of([&] { return PharmcatReportJsonParser(path).parse(); }), whole) << path;
+  }
 }
 
 // The example outputs of three PharmCAT releases, as PharmCAT wrote them.

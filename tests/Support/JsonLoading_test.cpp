@@ -163,6 +163,63 @@ TEST(JsonSelectiveLoad, MatchesThePlainParseOnRealCallerOutputs) {
   EXPECT_GE(files, 8U);
 }
 
+// What a selection that also opens other members, arrays and scalars must
+// give: the plain full parse, each value built as the selection says.
+JsonDict selected(const JsonDict& value, const JsonSelection& selection) {
+  if (selection.keeps_whole()) return value;
+  JsonDict out(JsonDict::value_t::discarded);
+  if (value.is_object()) {
+    out = JsonDict::object();
+    for (const auto& [name, member] : value.items()) {
+      const JsonSelection* kept = selection.member(name);
+      out[name] = kept == nullptr ? JsonDict(JsonDict::value_t::discarded) : selected(member, *kept);
+    }
+  } else if (value.is_array() && selection.element() != nullptr) {
+    out = JsonDict::array();
+    for (const JsonDict& element : value) out.push_back(selected(element, *selection.element()));
+  } else if (!value.is_structured() && selection.keeps_scalars()) {
+    out = value;
+  }
+  return out;
+}
+
+TEST(JsonSelectiveLoad, OpensOtherMembersArraysAndScalarsWhereAsked) {
+  JsonSelection report = JsonSelection::member_names().keep({"geneSymbol"}).keep({"sourceDiplotypes"});
+  JsonSelection collection = report;
+  collection.other_members(report).elements(report).scalars();
+  JsonSelection container = JsonSelection::member_names();
+  container.other_members(collection);
+  JsonSelection listed = JsonSelection::member_names();
+  listed.elements(report).scalars();
+  const JsonSelection selections[] = {
+      JsonSelection::member_names()
+          .select({"genes"}, container)
+          .select({"report", "genes"}, container)
+          .select({"calls"}, listed),
+      JsonSelection::member_names().other_members(JsonSelection::member_names().scalars()),
+      JsonSelection::member_names().keep({"genes"}).select({"genes", "CPIC"}, listed),
+  };
+  std::vector<std::string> texts = {
+      R"({"genes": {"A": {"geneSymbol": "A", "variants": [{"p": 1}], "sourceDiplotypes": [{"l": "x"}], "o": {"q": 1}},
+          "CPIC": {"B": {"geneSymbol": [1], "v": 2}, "n": 3}, "DPWG": [{"geneSymbol": "C"}, 4, [5], null], "X": "t",
+          "Y": 0, "A": {"later": true}}, "calls": [{"geneSymbol": "D", "x": [1]}, 2, {}], "drugs": {"d": [1]}})",
+      R"({"report": {"genes": {"CPIC": []}, "x": 1}, "calls": {"a": [1]}, "genes": [1, {"geneSymbol": "E"}]})",
+      R"({"calls": 0, "genes": "none", "s": -2.5e3, "t": null, "u": false, "v": "é"})",
+      R"([{"genes": {}}, 1])",
+      R"("text")",
+  };
+  if (const std::string dir = testing::realdata_dir(); !dir.empty()) {
+    texts.push_back(read_file_bytes(join_path(join_path(dir, "pharmcat"), "pharmcat.example.v3.0.1.report.json")));
+  }
+  for (const std::string& text : texts) {
+    const JsonDict plain = JsonDict::parse(text);
+    for (std::size_t i = 0; i < std::size(selections); ++i) {
+      EXPECT_TRUE(same_tree(selected(plain, selections[i]), parse_json_document(text, "in.json", selections[i])))
+          << text.substr(0, 60) << ", selection " << i;
+    }
+  }
+}
+
 // The message and the nested parser error of a failed load.
 struct Failure {
   std::string message;
