@@ -42,7 +42,7 @@ class PharmcatTsvReader : public ICallReader {
 
   // {"pharmcatVersion": the text after the banner word}, or an empty object
   // when the first line carries no version.
-  JsonDict read_versions() const;
+  JsonDict read_versions() const override;
 };
 
 }  // namespace callset_converter
