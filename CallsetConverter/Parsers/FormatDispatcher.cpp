@@ -82,6 +82,9 @@ std::unique_ptr<ICallReader> FormatDispatcher::get_parser(const std::string& fil
     // Whatever the name, a known caller's text is read as that caller's.
     bytes = read_for_dispatch(file_path, max_input_size, "Could not read the start of %s: %s");
     if (bytes) reader = _sniff_text(file_path, *bytes, sample);
+    // A missing file is reported as every reader reports one.
+    if (!bytes && !file_path.empty() && !path_exists(file_path))
+      throw FileNotFoundError("File not found: " + file_path);
     if (!reader) throw InvalidArgumentError("Unsupported file type: " + file_path);
   } else if (contains(name, "pharmcat") && contains(name, "report")) {
     reader = std::make_unique<PharmcatReportJsonParser>(file_path);
