@@ -50,7 +50,8 @@ class CallsetConverter {
   std::uint64_t max_input_size;
   TermHarmonizer normalizer;
   std::optional<std::string> phenotype_source;
-  // The sample to read from multi-sample tables (PyPGx cohort tables);
+  // The sample to read from multi-sample files (PyPGx cohort tables, Cyrius
+  // and Aldy results) and the one a StellarPGx file must be named for;
   // recorded in the sidecar.
   std::optional<std::string> sample;
   // Whether a run also writes the FHIR Bundle; the gene table is loaded

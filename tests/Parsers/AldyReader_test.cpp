@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,8 @@ struct AldyCase {
   const char* sample;
   const char* expected;
 };
+
+void PrintTo(const AldyCase& c, std::ostream* out) { *out << c.name; }
 
 class AldyRules : public ::testing::TestWithParam<AldyCase> {};
 

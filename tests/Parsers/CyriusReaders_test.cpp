@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ struct CyriusCase {
   const char* expected;
   const char* header = "Sample\tGenotype\tFilter";
 };
+
+void PrintTo(const CyriusCase& c, std::ostream* out) { *out << c.name; }
 
 class CyriusTable : public ::testing::TestWithParam<CyriusCase> {};
 
@@ -101,6 +104,8 @@ struct CyriusJsonCase {
   const char* sample;
   const char* expected;
 };
+
+void PrintTo(const CyriusJsonCase& c, std::ostream* out) { *out << c.name; }
 
 class CyriusJson : public ::testing::TestWithParam<CyriusJsonCase> {};
 

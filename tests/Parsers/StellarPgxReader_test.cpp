@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ struct StellarCase {
   std::string text;
   const char* expected;
 };
+
+void PrintTo(const StellarCase& c, std::ostream* out) { *out << c.name; }
 
 class StellarRules : public ::testing::TestWithParam<StellarCase> {};
 
