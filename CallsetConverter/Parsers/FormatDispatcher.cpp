@@ -71,13 +71,10 @@ std::unique_ptr<ICallReader> FormatDispatcher::get_parser(const std::string& fil
     } else if (bytes) {
       reader = _sniff_text(file_path, *bytes, sample);
     }
-    if (reader) {
-      // Told by its content above.
-    } else if (bytes && _is_pypgx_tsv(file_path, *bytes)) {
+    if (!reader && bytes && _is_pypgx_tsv(file_path, *bytes)) {
       reader = std::make_unique<SampleTableReader>(file_path, sample);
-    } else {
-      reader = std::make_unique<SummaryTsvReader>(file_path);
     }
+    if (!reader) reader = std::make_unique<SummaryTsvReader>(file_path);
   } else if (!ends_with(name, ".json")) {
     // Whatever the name, a known caller's text is read as that caller's.
     bytes = read_for_dispatch(file_path, max_input_size, "Could not read the start of %s: %s");

@@ -31,7 +31,9 @@ class FormatDispatcher {
                                                  const std::optional<std::string>& sample = std::nullopt,
                                                  std::uint64_t max_input_size = kDefaultMaxInputSize);
 
-  // A reader for a JSON file recognised by its root members, or nothing.
+  // A reader for a JSON file recognised by its root members (or, for
+  // Cyrius's results keyed by sample id, by its first member's value), or
+  // nothing.
   static std::unique_ptr<ICallReader> _sniff(const std::string& file_path);
   // The same for the bytes of `file_path`, already read; `sample` goes to a
   // Cyrius reader.
