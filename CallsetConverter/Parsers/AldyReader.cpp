@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "CallsetConverter/Support/Errors.h"
@@ -58,6 +59,7 @@ struct GeneSolutions {
   std::string sample;
   std::string gene;
   std::vector<Solution> solutions;
+  std::set<std::string, std::less<>> solution_ids;
 };
 
 // The values, when every solution gives the same one.
@@ -110,6 +112,7 @@ std::vector<CallerStatement> AldyReader::parse() const {
   // The "#Solution" line not yet matched with its first row.
   std::optional<std::map<std::string, std::string, std::less<>>> pending;
   std::vector<GeneSolutions> genes;
+  std::map<std::pair<std::string, std::string>, std::size_t> gene_index;
   std::vector<std::string> row_samples;
   for_each_line(text, [&](std::size_t number, std::string_view line) {
     if (trim(line).empty()) return;
@@ -140,23 +143,18 @@ std::vector<CallerStatement> AldyReader::parse() const {
     std::string row_sample = cell(SAMPLE);
     std::string gene = cell(GENE);
     row_samples.push_back(row_sample);
-    auto entry = std::find_if(genes.begin(), genes.end(), [&](const GeneSolutions& candidate) {
-      return candidate.sample == row_sample && candidate.gene == gene;
-    });
-    if (entry == genes.end()) {
-      genes.push_back({std::move(row_sample), std::move(gene), {}});
-      entry = std::prev(genes.end());
-    }
+    // Indexed, so that a file of many genes or solutions is read in one pass.
+    const auto [position, added] = gene_index.try_emplace({row_sample, gene}, genes.size());
+    if (added) genes.push_back({std::move(row_sample), std::move(gene), {}, {}});
+    GeneSolutions& entry = genes[position->second];
     // A "#Solution" line belongs to the row right after it.
     const auto members = std::exchange(pending, std::nullopt);
-    const bool known = std::any_of(entry->solutions.begin(), entry->solutions.end(),
-                                   [&](const Solution& seen) { return seen.id == solution.id; });
-    if (known) return;
+    if (!entry.solution_ids.insert(solution.id).second) return;
     if (members) {
       if (auto found = members->find("cpic"); found != members->end()) solution.cpic = found->second;
       if (auto found = members->find("cpic_score"); found != members->end()) solution.cpic_score = found->second;
     }
-    entry->solutions.push_back(std::move(solution));
+    entry.solutions.push_back(std::move(solution));
   });
 
   std::vector<CallerStatement> statements;
@@ -179,7 +177,7 @@ std::vector<CallerStatement> AldyReader::parse() const {
         if (end == std::string::npos) end = solution.major.size();
         const std::string_view allele = std::string_view(solution.major).substr(start, end - start);
         if (auto unmarked = _without_novel_mark(allele)) {
-          if (std::find(novel.begin(), novel.end(), allele) == novel.end()) novel.emplace_back(allele);
+          novel.emplace_back(allele);
           major += *unmarked;
         } else {
           major += allele;
@@ -187,8 +185,10 @@ std::vector<CallerStatement> AldyReader::parse() const {
         if (end < solution.major.size()) major += solution.major[end];
         start = end + 1;
       }
-      if (std::find(majors.begin(), majors.end(), major) == majors.end()) majors.push_back(std::move(major));
+      majors.push_back(std::move(major));
     }
+    majors = distinct_in_order(std::move(majors));
+    novel = distinct_in_order(std::move(novel));
     for (const auto& allele : novel) statement.warnings.push_back("novel allele inferred by Aldy: " + allele);
     if (majors.size() > 1) {
       statement.warnings.insert(statement.warnings.begin(), _ambiguous_warning(majors));

@@ -27,11 +27,9 @@ std::vector<std::string> distinct_pieces(std::string_view text, char separator) 
   std::vector<std::string> pieces;
   for (const auto& piece : split(text, separator)) {
     std::string value = trim(piece);
-    if (!value.empty() && std::find(pieces.begin(), pieces.end(), value) == pieces.end()) {
-      pieces.push_back(std::move(value));
-    }
+    if (!value.empty()) pieces.push_back(std::move(value));
   }
-  return pieces;
+  return distinct_in_order(std::move(pieces));
 }
 
 // BCyrius's value for the whole call: one per candidate genotype,

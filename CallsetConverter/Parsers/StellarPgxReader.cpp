@@ -120,10 +120,10 @@ std::vector<CallerStatement> StellarPgxReader::parse() const {
   const std::optional<std::string> note =
       tab == std::string::npos ? std::nullopt : std::optional(trim(std::string_view(*result).substr(tab + 1)));
   std::vector<std::string> candidates;
-  for (const auto& piece : split(call, ' ')) {
-    if (piece.empty() || piece == "or") continue;
-    if (std::find(candidates.begin(), candidates.end(), piece) == candidates.end()) candidates.push_back(piece);
+  for (auto& piece : split(call, ' ')) {
+    if (!piece.empty() && piece != "or") candidates.push_back(std::move(piece));
   }
+  candidates = distinct_in_order(std::move(candidates));
   const bool alternatives =
       call.find(" or ") != std::string::npos && std::all_of(candidates.begin(), candidates.end(), is_diplotype);
   if (!alternatives && !is_diplotype(call)) {

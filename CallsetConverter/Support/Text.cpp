@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <unordered_set>
+#include <utility>
 
 #include "CallsetConverter/Support/Errors.h"
 
@@ -199,6 +201,15 @@ std::vector<std::string> split(std::string_view text, char separator) {
   }
   pieces.emplace_back(text.substr(start));
   return pieces;
+}
+
+std::vector<std::string> distinct_in_order(std::vector<std::string> items) {
+  std::unordered_set<std::string> seen;
+  std::vector<std::string> kept;
+  for (auto& item : items) {
+    if (seen.insert(item).second) kept.push_back(std::move(item));
+  }
+  return kept;
 }
 
 std::string quoted_literal(std::string_view text) {

@@ -33,6 +33,8 @@ std::string join(const std::vector<std::string>& items, std::string_view separat
 // The pieces of `text` between its `separator` characters, as written:
 // empty pieces included, so join(split(t, c), c) gives t back.
 std::vector<std::string> split(std::string_view text, char separator);
+// `items` in order with each repeat left out, in one pass.
+std::vector<std::string> distinct_in_order(std::vector<std::string> items);
 
 // The quoted literal: text between single quotes (double quotes when the
 // text holds a single quote and no double quote), with backslash escapes for
