@@ -151,6 +151,7 @@ std::vector<CallerStatement> CyriusTsvReader::parse() const {
     }
     found = row;
   }
+  if (found == nullptr) throw InvalidArgumentError(file_path + ": no row for sample " + quoted_literal(chosen));
   const std::array<const char*, 1> genotype_column = {LEADING_COLUMNS[1]};
   const std::array<const char*, 1> filter_column = {LEADING_COLUMNS[2]};
   return {cyrius_statement(cell(*found, genotype_column), cell(*found, filter_column), cell(*found, ACTIVITY_COLUMNS),

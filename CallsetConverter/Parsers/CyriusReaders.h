@@ -67,8 +67,9 @@ class CyriusJsonReader : public ICallReader {
 // The statement of one Cyrius result: its Genotype and Filter as written
 // (nothing for JSON null), and BCyrius's activity score and predicted
 // phenotype cells.
-CallerStatement cyrius_statement(const std::optional<std::string>& genotype, const std::optional<std::string>& filter,
-                                 const std::optional<std::string>& activity_score = std::nullopt,
-                                 const std::optional<std::string>& phenotype = std::nullopt);
+CallerStatement cyrius_statement(const std::optional<std::string>& genotype_cell,
+                                 const std::optional<std::string>& filter_cell,
+                                 const std::optional<std::string>& activity_cell = std::nullopt,
+                                 const std::optional<std::string>& phenotype_cell = std::nullopt);
 
 }  // namespace callset_converter

@@ -111,7 +111,7 @@ std::vector<CallerStatement> StellarPgxReader::parse() const {
   statement.source = source_name;
   const std::optional<std::string> result = first_value(RESULT);
   if (!result) {
-    statement.warnings.push_back("no result in the file");
+    statement.warnings.emplace_back("no result in the file");
     return {statement};
   }
   // "<diplotype>\t<note>": the note is about the call, never part of it.
