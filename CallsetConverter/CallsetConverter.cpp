@@ -15,10 +15,7 @@
 #include "CallsetConverter/GeneMerge.h"
 #include "CallsetConverter/Mappings.h"
 #include "CallsetConverter/OutputGuard.h"
-#include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
 #include "CallsetConverter/Parsers/FormatDispatcher.h"
-#include "CallsetConverter/Parsers/PharmcatTsvReader.h"
-#include "CallsetConverter/Parsers/SummaryJsonReader.h"
 #include "CallsetConverter/Support/Digest.h"
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
@@ -406,15 +403,7 @@ std::vector<ReportRecord> CallsetConverter::_merge(const std::vector<CallerState
 void CallsetConverter::_collect_versions(const ICallReader& reader) {
   JsonDict versions;
   try {
-    if (const auto* report = dynamic_cast<const PharmcatReportJsonParser*>(&reader)) {
-      versions = report->read_versions();
-    } else if (const auto* summary = dynamic_cast<const SummaryJsonReader*>(&reader)) {
-      versions = summary->read_versions();
-    } else if (const auto* pharmcat_tsv = dynamic_cast<const PharmcatTsvReader*>(&reader)) {
-      versions = pharmcat_tsv->read_versions();
-    } else {
-      return;
-    }
+    versions = reader.read_versions();
   } catch (const IoError& error) {
     log_warning("Could not read versions from %s: %s", reader.file_path, std::string(error.what()));
     return;

@@ -25,14 +25,15 @@ namespace callset_converter {
 class CallsetConverter {
  public:
   // File-name endings the directory scan accepts (compared lower-cased).
-  static constexpr std::array<const char*, 3> INPUT_SUFFIXES = {".json", ".csv", ".tsv"};
+  static constexpr std::array<const char*, 5> INPUT_SUFFIXES = {".json", ".csv", ".tsv", ".aldy", ".alleles"};
 
   // Caller identifier to merge rank; a higher rank wins. Any other caller,
   // or none, ranks 0.
   inline static const std::map<std::string, int, std::less<>> _SOURCE_RANK = {
       {HelvaraPgxConstants::CALLER_PHARMCAT_REPORT, 3}, {HelvaraPgxConstants::CALLER_PHARMCAT_PHENOTYPE, 2},
       {HelvaraPgxConstants::CALLER_PBSTARPHASE, 1},     {HelvaraPgxConstants::CALLER_PYPGX, 1},
-      {HelvaraPgxConstants::CALLER_DIPLOTYPE_TABLE, 0},
+      {HelvaraPgxConstants::CALLER_CYRIUS, 1},          {HelvaraPgxConstants::CALLER_ALDY, 1},
+      {HelvaraPgxConstants::CALLER_STELLARPGX, 1},      {HelvaraPgxConstants::CALLER_DIPLOTYPE_TABLE, 0},
   };
 
   std::vector<std::string> input_files;
@@ -49,7 +50,8 @@ class CallsetConverter {
   std::uint64_t max_input_size;
   TermHarmonizer normalizer;
   std::optional<std::string> phenotype_source;
-  // The sample to read from multi-sample tables (PyPGx cohort tables);
+  // The sample to read from multi-sample files (PyPGx cohort tables, Cyrius
+  // and Aldy results) and the one a StellarPGx file must be named for;
   // recorded in the sidecar.
   std::optional<std::string> sample;
   // Whether a run also writes the FHIR Bundle; the gene table is loaded
@@ -86,7 +88,7 @@ class CallsetConverter {
   std::vector<ReportRecord> parse_files(const std::vector<std::string>& files);
 
   // The listed files (as given, else under input_dir); when none of them
-  // exists, the .json/.csv/.tsv regular files directly inside input_dir,
+  // exists, the regular files with one of INPUT_SUFFIXES directly inside input_dir,
   // ordered by their names decoded as text, leaving out provenance sidecars,
   // the result files they record, every file that is a result of this
   // converter (see is_earlier_result), whatever its name, and FHIR Bundles;
@@ -110,8 +112,8 @@ class CallsetConverter {
   // blank or unknown (the latter with a warning).
   std::optional<std::string> _resolve_phenotype_source(const std::optional<std::string>& requested) const;
 
-  // Merges the versions the PharmCAT report and pbStarPhase summary readers
-  // report into `provenance`; a failure to read them is logged and skipped.
+  // Merges the versions the reader finds in its file into `provenance`; a
+  // failure to read them is logged and skipped.
   void _collect_versions(const ICallReader& reader);
 
   // The sidecar object for the run's records and the SHA-256 (hex) of the

@@ -46,7 +46,8 @@ constexpr OptionEntry OPTIONS[] = {
      "preferred PharmCAT phenotype source (CPIC or DPWG). Falls back to the other source for genes the chosen one "
      "does not give a usable phenotype for. Defaults to CPIC."},
     {"--sample", Takes::OneValue, "SAMPLE",
-     "the sample to read from tables that hold several (PyPGx cohort tables): only its rows are read"},
+     "the sample to read from files that hold several (PyPGx cohort tables, Cyrius and Aldy results): only its rows "
+     "are read; a StellarPGx result must be named for it"},
     {"--fhir", Takes::Nothing, nullptr,
      "also write the result as a FHIR R4 Genomics Reporting Bundle (<output name>.fhir.json)"},
     {"--log-level", Takes::OneValue, "LOG_LEVEL", nullptr},

@@ -13,6 +13,9 @@ inline constexpr const char* CALLER_PHARMCAT_PHENOTYPE = "pharmcat_phenotype";
 inline constexpr const char* CALLER_PBSTARPHASE = "pbstarphase";
 inline constexpr const char* CALLER_PYPGX = "pypgx";
 inline constexpr const char* CALLER_DIPLOTYPE_TABLE = "diplotype_table";
+inline constexpr const char* CALLER_CYRIUS = "cyrius";
+inline constexpr const char* CALLER_ALDY = "aldy";
+inline constexpr const char* CALLER_STELLARPGX = "stellarpgx";
 
 // Request keys, in request order.
 inline constexpr const char* INPUT_FILES = "input_files";

@@ -17,9 +17,12 @@
 #include "CallsetConverter/HelvaraPgxConstants.h"
 #include "CallsetConverter/Models/CallerStatement.h"
 #include "CallsetConverter/Models/ReportRecord.h"
+#include "CallsetConverter/Parsers/AldyReader.h"
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
+#include "CallsetConverter/Parsers/CyriusReaders.h"
 #include "CallsetConverter/Parsers/FormatDispatcher.h"
 #include "CallsetConverter/Parsers/SampleTableReader.h"
+#include "CallsetConverter/Parsers/StellarPgxReader.h"
 #include "CallsetConverter/Parsers/SummaryJsonReader.h"
 #include "CallsetConverter/Parsers/SummaryTsvReader.h"
 #include "CallsetConverter/Parsers/UploadTableReader.h"
@@ -168,14 +171,30 @@ void pbstarphase_tsv(std::string_view input) { parse_file<SummaryTsvReader>("sam
 
 void pypgx_table(std::string_view input) { parse_file<SampleTableReader>("CYP2D6.tsv", input); }
 
+void cyrius_tsv(std::string_view input) { parse_file<CyriusTsvReader>("cyrius.tsv", input); }
+
+void cyrius_json(std::string_view input) { parse_file<CyriusJsonReader>("cyrius.json", input); }
+
+void aldy_report(std::string_view input) {
+  const std::string path = scratch().write("sample.aldy", input);
+  refusing_documented_errors([&] {
+    const AldyReader reader(path);
+    use_statements(reader.parse());
+    write_both_forms(reader.read_versions());
+  });
+}
+
+void stellarpgx_result(std::string_view input) { parse_file<StellarPgxReader>("sample_cyp2d6.alleles", input); }
+
 void upload_csv(std::string_view input) { parse_file<UploadTableReader>("upload.csv", input); }
 
 void upload_json(std::string_view input) { parse_file<UploadTableReader>("upload.json", input); }
 
 // A name no rule recognises, so the content decides: JSON by its root
-// members, a tab-separated table by its first row.
+// members, a tab-separated table by its first row, any other name by the
+// first lines of a CYP2D6 specialist's output.
 void dispatcher(std::string_view input) {
-  for (const char* name : {"input.json", "input.tsv"}) {
+  for (const char* name : {"input.json", "input.tsv", "input.alleles"}) {
     const std::string path = scratch().write(name, input);
     refusing_documented_errors([&] {
       const std::unique_ptr<ICallReader> reader = FormatDispatcher::get_parser(path);
@@ -327,6 +346,8 @@ const std::vector<FuzzTarget>& fuzz_targets() {
   static const std::vector<FuzzTarget> targets = {
       {"pharmcat_json", pharmcat_json},     {"pbstarphase_json", pbstarphase_json},
       {"pbstarphase_tsv", pbstarphase_tsv}, {"pypgx_table", pypgx_table},
+      {"cyrius_tsv", cyrius_tsv},           {"cyrius_json", cyrius_json},
+      {"aldy_report", aldy_report},         {"stellarpgx_result", stellarpgx_result},
       {"upload_csv", upload_csv},           {"upload_json", upload_json},
       {"dispatcher", dispatcher},           {"normalizer", normalizer},
       {"json_writer", json_writer},         {"command_line", command_line},

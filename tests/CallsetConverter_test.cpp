@@ -17,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+#include "CallerFormats.h"
 #include "CallsetConverter/Mappings.h"
 #include "CallsetConverter/OutputGuard.h"
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
@@ -240,6 +241,8 @@ TEST_F(ConverterTest, DirectoryScanTakesSupportedRegularFilesInCodePointOrder) {
   scan.write("X.JSON", "x");
   scan.write("z.txt", "x");
   scan.write("a.Tsv", "x");
+  scan.write("b.ALDY", "x");
+  scan.write("S_cyp2d6.alleles", "x");
   fs::create_directories(scan.path() / "w.json");
   fs::create_symlink(scan.path() / "y.csv", scan.path() / "link.json");
   fs::create_symlink(scan.path() / "w.json", scan.path() / "dirlink.csv");
@@ -250,7 +253,8 @@ TEST_F(ConverterTest, DirectoryScanTakesSupportedRegularFilesInCodePointOrder) {
   CallsetConverter converter(r);
   const std::string dir = scan.path().string() + "/";
   EXPECT_EQ(converter._resolve_input_files(),
-            (std::vector<std::string>{dir + "X.JSON", dir + "a.Tsv", dir + "link.json", dir + "y.csv"}));
+            (std::vector<std::string>{dir + "S_cyp2d6.alleles", dir + "X.JSON", dir + "a.Tsv", dir + "b.ALDY",
+                                      dir + "link.json", dir + "y.csv"}));
   EXPECT_EQ(log.warnings().size(), 3U);
 }
 
@@ -1023,6 +1027,75 @@ TEST_F(ConverterTest, EachFileIsOnePatientsAndEarlierResultsAreNotInputs) {
   const std::string old = work.write("old.json", earlier);
   EXPECT_TRUE(is_earlier_result(old, earlier.size()));
   EXPECT_FALSE(is_earlier_result(old, earlier.size() - 1));
+}
+
+// PharmCAT and the three CYP2D6 specialists in one run, with the shipped
+// tables: each caller's words map to the same report term, the specialists
+// rank below PharmCAT and among themselves by file order, and only a
+// differing call is named.
+TEST_F(ConverterTest, CyriusAldyAndStellarPgxMergeWithPharmcatOnCyp2d6) {
+  set_mappings_dir(std::nullopt);
+  const auto pharmcat = [&](const std::string& diplotype, const std::string& phenotype) {
+    return work.write("s.pharmcat.report.json",
+                      R"({"pharmcatVersion": "3.1.0", "genes": {"CYP2D6": {"geneSymbol": "CYP2D6",
+                          "sourceDiplotypes": [{"label": ")" +
+                          diplotype + R"(", "phenotypes": [")" + phenotype + R"("]}]}}})");
+  };
+  struct RunCase {
+    const char* name;
+    std::vector<std::string> files;
+    std::optional<std::string> star_allele;
+    std::optional<std::string> activity;
+    const char* source;
+    std::vector<std::string> warnings;
+  };
+  const std::vector<RunCase> cases = {
+      {"all agree",
+       {pharmcat("*1/*4", "Intermediate Metabolizer"), work.write("a.tsv", testing::cyrius_tsv("S", "CYP2D6", "*1/*4")),
+        work.write("S.aldy", testing::aldy_report("S", "CYP2D6", "*1/*4", "intermediate")),
+        work.write("S_cyp2d6.alleles",
+                   testing::stellarpgx_result("S", "CYP2D6", "*1/*4", "Intermediate metaboliser (IM)"))},
+       "*1/*4",
+       "Intermediate Metabolizer",
+       "pharmcat_report",
+       {}},
+      {"the specialists disagree",
+       {work.write("b.tsv", testing::cyrius_tsv("S", "CYP2D6", "*1/*2x2")),
+        pharmcat("*1/*4", "Intermediate Metabolizer"),
+        work.write("T.aldy", testing::aldy_report("S", "CYP2D6", "*4/*4", "poor")),
+        work.write("S_cyp2d6.alleles",
+                   testing::stellarpgx_result("S", "CYP2D6", "*1/*41 or *119/*2", "Indeterminate"))},
+       "*1/*4",
+       "Intermediate Metabolizer",
+       "pharmcat_report",
+       {"discordant call from cyrius: *1/*2x2", "discordant call from aldy: *4/*4"}},
+      {"without PharmCAT the first specialist's call wins",
+       {work.write("c.tsv", "Sample\tGenotype\tFilter\nS\tNone\tNone\n"),
+        work.write("U.aldy", testing::aldy_report("S", "CYP2D6", "*1/*4", "intermediate")),
+        work.write("S_cyp2d6.alleles",
+                   testing::stellarpgx_result("S", "CYP2D6", "*1/*4", "Intermediate metaboliser (IM)"))},
+       "*1/*4",
+       "Intermediate Metabolizer",
+       "aldy",
+       {"no call from cyrius; taken from aldy"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CallsetConverter converter(request(c.files));
+    const std::vector<ReportRecord> records = converter.parse_files(c.files);
+    ASSERT_EQ(records.size(), 1U);
+    EXPECT_EQ(records[0].star_allele, c.star_allele);
+    EXPECT_EQ(records[0].activity, c.activity);
+    EXPECT_EQ(records[0].source, c.source);
+    EXPECT_EQ(records[0].warnings, c.warnings);
+    EXPECT_TRUE(converter.normalizer.unmapped_terms.empty());
+  }
+  // The Aldy report's gene database reaches the sidecar with PharmCAT's version.
+  CallsetConverter converter(request({"s.pharmcat.report.json", "S.aldy"}));
+  converter.run();
+  const JsonDict sidecar = JsonDict::parse(read_file(work.file("out/helvara_pgx.provenance.json")));
+  EXPECT_EQ(sidecar["callers"]["aldyGeneDatabase"], "CYP2D6-pharmvar-6.2.14 (2025-07-20)");
+  EXPECT_EQ(sidecar["callers"]["pharmcatVersion"], "3.1.0");
 }
 
 // Real caller outputs through the whole program with the shipped tables:

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "CallerFormats.h"
 #include "CallsetConverter/CallsetConverter.h"
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
 #include "CallsetConverter/Parsers/SummaryJsonReader.h"
@@ -283,7 +284,28 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"gzipped_input", "calls.json.gz", [] { return gzipped(pharmcat_report("\"S\"")); },
                  Kind::InvalidArgument, "Unsupported file type: ", ""},
         BadInput{"gzip_bytes_named_json", "s.pharmcat.report.json", [] { return gzipped(pharmcat_report("\"S\"")); },
-                 Kind::TextDecode, "", kNotUtf8}),
+                 Kind::TextDecode, "", kNotUtf8},
+        // The CYP2D6 specialists' files, told by content.
+        BadInput{"empty_aldy", "S.aldy", [] { return std::string(); }, Kind::InvalidArgument,
+                 "Unsupported file type: ", ""},
+        BadInput{"aldy_vcf", "S.aldy", [] { return std::string("##fileformat=VCFv4.2\n##source=aldy\n"); },
+                 Kind::InvalidArgument, "Unsupported file type: ", ""},
+        BadInput{"directory_named_alleles", "S_cyp2d6.alleles", nullptr, Kind::InvalidArgument,
+                 "Unsupported file type: ", ""},
+        BadInput{"invalid_utf8_aldy", "S.aldy",
+                 [] { return testing::aldy_report("S", "CYP2D6", "*1/*4") + "S\tCYP2D6\t2\t*1/\xC3(\n"; },
+                 Kind::TextDecode, "", kNotUtf8},
+        BadInput{"aldy_row_without_major", "S.aldy",
+                 [] { return testing::aldy_report("S", "CYP2D6", "*1/*4") + "S\tCYP2D6\t2\n"; }, Kind::InvalidArgument,
+                 "", ", line 5: an Aldy row without a Major cell"},
+        BadInput{"cyrius_cohort_without_sample", "cyrius.tsv",
+                 [] { return std::string("Sample\tGenotype\tFilter\nA\t*1/*4\tPASS\nB\tNone\tNone\n"); },
+                 Kind::InvalidArgument, "", ": the table holds 2 sample(s): 'A', 'B'; choose one with --sample"},
+        BadInput{"cyrius_json_of_a_sample_list", "cyrius.json",
+                 [] { return std::string(R"({"A": {"Genotype": "*1/*4", "Filter": "PASS"}, "B": {}})"); },
+                 Kind::InvalidArgument, "", ": the table holds 2 sample(s): 'A', 'B'; choose one with --sample"},
+        BadInput{"stellarpgx_without_banner", "S_cyp2d6.tsv", [] { return std::string("Result:\n*1/*4\n"); },
+                 Kind::InvalidArgument, "", ": no usable rows"}),
     [](const ::testing::TestParamInfo<BadInput>& info) { return std::string(info.param.label); });
 
 // Inputs that are unusual but valid: they convert, and their text reaches the
@@ -429,6 +451,12 @@ INSTANTIATE_TEST_SUITE_P(
                     FEED_FIFO("CYP2D6.tsv", "printf \"Genotype\\tPhenotype\\n*1/*4\\tPoor Metabolizer\\n\""),
                     "CYP2D6.tsv --fhir", 0, "INFO Wrote FHIR bundle",
                     "urn:sha256:3c9c1ddec6de6577acb1edbdb44e6ad31de80f0dab93b0de989d84476a0c4083", nullptr},
+        HostileRead{"fifo_aldy_report",
+                    FEED_FIFO("S.aldy", "printf \"#Sample\\tGene\\tSolutionID\\tMajor\\nS\\tCYP2D6\\t1\\t*1/*4\\n\""),
+                    "S.aldy", 0, "INFO S.aldy: 1 gene call(s) from aldy", "\"StarAllele\": \"*1/*4\"", nullptr},
+        HostileRead{"dev_zero_named_alleles", "ln -s /dev/zero z.alleles", "z.alleles --max-input-size 1000000", 1,
+                    "callset-converter: error: z.alleles is larger than the input size limit of 1000000 bytes\n",
+                    nullptr, nullptr},
         // Listed paths that exist but cannot be checked: never a reason to
         // convert the other file in the folder.
         HostileRead{

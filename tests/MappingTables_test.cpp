@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
@@ -166,6 +167,27 @@ TEST_F(MappingTablesTest, NoCallTokensAreNeverTermsOrAlleles) {
   for (const auto& token : texts(harmonizer.rules["no_call_tokens"])) {
     EXPECT_EQ(trim(token), token) << quoted_literal(token);
     EXPECT_FALSE(vocabulary.count(token)) << quoted_literal(token) << " is a term as well as a no-call token";
+  }
+}
+
+// Aldy's and StellarPGx's phenotype words map, gene by gene, to the CPIC
+// term of that gene; a word CPIC does not use for a gene stays unmapped.
+TEST_F(MappingTablesTest, SpecialistPhenotypeWordsMapToTheGenesCpicTerms) {
+  TermHarmonizer harmonizer;
+  struct Word {
+    const char* gene;
+    const char* word;
+    std::optional<std::string> term;
+  };
+  for (const Word& w :
+       {Word{"CYP2D6", "intermediate", "Intermediate Metabolizer"},
+        Word{"CYP2D6", "ultrarapid", "Ultrarapid Metabolizer"}, Word{"CYP2D6", "indeterminate", "Indeterminate"},
+        Word{"CYP2D6", "rapid", std::nullopt}, Word{"CYP2C19", "rapid", "Rapid Metabolizer"},
+        Word{"CYP2C9", "ultrarapid", std::nullopt}, Word{"SLCO1B1", "normal", std::nullopt},
+        Word{"CYP2D6", "Poor metaboliser (PM)", "Poor Metabolizer"},
+        Word{"CYP2D6", "Ultrarapid metaboliser (UM)", "Ultrarapid Metabolizer"},
+        Word{"CYP2D6", "Indeterminate", "Indeterminate"}}) {
+    EXPECT_EQ(harmonizer._lookup_phenotype(w.gene, w.word), w.term) << w.gene << " " << w.word;
   }
 }
 

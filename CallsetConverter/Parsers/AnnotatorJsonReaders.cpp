@@ -251,7 +251,7 @@ std::string PharmcatPhenotypeJsonParser::_first_of_several(const std::string& ge
                                                            const std::vector<std::string>& labels) {
   log_warning("%s has %d source diplotypes for %s; using the first", gene, labels.size(), phenotype_source);
   // An ambiguous call: the reviewer must see that the first was picked.
-  return "ambiguous: " + std::to_string(labels.size()) + " possible diplotypes: " + join(labels, ", ");
+  return _ambiguous_warning(labels);
 }
 
 std::vector<std::string> PharmcatPhenotypeJsonParser::_haplotype_names(const JsonDict& diplotype) {

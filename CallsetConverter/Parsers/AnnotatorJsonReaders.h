@@ -89,7 +89,7 @@ class PharmcatReportJsonParser : public PharmcatPhenotypeJsonParser {
   // "pharmcatDpwgVersion" from "cpicVersion" and "dpwgVersion" where the
   // root holds them (not null). MalformedStructureError when the root is not
   // an object.
-  JsonDict read_versions() const;
+  JsonDict read_versions() const override;
 };
 
 }  // namespace callset_converter

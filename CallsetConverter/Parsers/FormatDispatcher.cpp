@@ -4,9 +4,12 @@
 #include <optional>
 #include <utility>
 
+#include "CallsetConverter/Parsers/AldyReader.h"
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
+#include "CallsetConverter/Parsers/CyriusReaders.h"
 #include "CallsetConverter/Parsers/PharmcatTsvReader.h"
 #include "CallsetConverter/Parsers/SampleTableReader.h"
+#include "CallsetConverter/Parsers/StellarPgxReader.h"
 #include "CallsetConverter/Parsers/SummaryJsonReader.h"
 #include "CallsetConverter/Parsers/SummaryTsvReader.h"
 #include "CallsetConverter/Parsers/UploadTableReader.h"
@@ -65,13 +68,21 @@ std::unique_ptr<ICallReader> FormatDispatcher::get_parser(const std::string& fil
     bytes = read_for_dispatch(file_path, max_input_size, "Could not read the header of %s: %s");
     if (bytes && _is_pharmcat_tsv(*bytes)) {
       reader = std::make_unique<PharmcatTsvReader>(file_path);
-    } else if (bytes && _is_pypgx_tsv(file_path, *bytes)) {
-      reader = std::make_unique<SampleTableReader>(file_path, sample);
-    } else {
-      reader = std::make_unique<SummaryTsvReader>(file_path);
+    } else if (bytes) {
+      reader = _sniff_text(file_path, *bytes, sample);
     }
+    if (!reader && bytes && _is_pypgx_tsv(file_path, *bytes)) {
+      reader = std::make_unique<SampleTableReader>(file_path, sample);
+    }
+    if (!reader) reader = std::make_unique<SummaryTsvReader>(file_path);
   } else if (!ends_with(name, ".json")) {
-    throw InvalidArgumentError("Unsupported file type: " + file_path);
+    // Whatever the name, a known caller's text is read as that caller's.
+    bytes = read_for_dispatch(file_path, max_input_size, "Could not read the start of %s: %s");
+    if (bytes) reader = _sniff_text(file_path, *bytes, sample);
+    // A missing file is reported as every reader reports one.
+    if (!bytes && !file_path.empty() && !path_exists(file_path))
+      throw FileNotFoundError("File not found: " + file_path);
+    if (!reader) throw InvalidArgumentError("Unsupported file type: " + file_path);
   } else if (contains(name, "pharmcat") && contains(name, "report")) {
     reader = std::make_unique<PharmcatReportJsonParser>(file_path);
   } else if (contains(name, "pharmcat") && contains(name, "phenotype")) {
@@ -80,7 +91,7 @@ std::unique_ptr<ICallReader> FormatDispatcher::get_parser(const std::string& fil
     reader = std::make_unique<SummaryJsonReader>(file_path);
   } else {
     bytes = read_for_dispatch(file_path, max_input_size, "Could not sniff %s: %s");
-    if (bytes) reader = _sniff(file_path, *bytes);
+    if (bytes) reader = _sniff(file_path, *bytes, sample);
     if (!reader) reader = std::make_unique<UploadTableReader>(file_path);
   }
   reader->max_input_size = max_input_size;
@@ -91,12 +102,13 @@ std::unique_ptr<ICallReader> FormatDispatcher::get_parser(const std::string& fil
 std::unique_ptr<ICallReader> FormatDispatcher::_sniff(const std::string& file_path) {
   std::optional<std::string> bytes = read_for_dispatch(file_path, kDefaultMaxInputSize, "Could not sniff %s: %s");
   if (!bytes) return nullptr;
-  std::unique_ptr<ICallReader> reader = _sniff(file_path, *bytes);
+  std::unique_ptr<ICallReader> reader = _sniff(file_path, *bytes, std::nullopt);
   if (reader) reader->_adopt_bytes(std::move(*bytes));
   return reader;
 }
 
-std::unique_ptr<ICallReader> FormatDispatcher::_sniff(const std::string& file_path, const std::string& bytes) {
+std::unique_ptr<ICallReader> FormatDispatcher::_sniff(const std::string& file_path, const std::string& bytes,
+                                                      const std::optional<std::string>& sample) {
   // Undecodable bytes are the user's fault to see, not a format question.
   require_utf8(bytes, file_path);
   JsonDict root;
@@ -114,6 +126,30 @@ std::unique_ptr<ICallReader> FormatDispatcher::_sniff(const std::string& file_pa
   if (root.contains("geneReports")) return std::make_unique<PharmcatPhenotypeJsonParser>(file_path);
   if (root.contains("gene_details") || root.contains("pbstarphase_version")) {
     return std::make_unique<SummaryJsonReader>(file_path);
+  }
+  // Cyrius keys its results by sample id: the first one's value decides.
+  if (!root.empty()) {
+    const std::string first = root.begin().key();
+    JsonSelection first_value = JsonSelection::member_names();
+    first_value.keep({first});
+    const JsonDict opened = parse_json_document(bytes, file_path, first_value);
+    if (CyriusJsonReader::is_sample_result(opened.at(first))) {
+      return std::make_unique<CyriusJsonReader>(file_path, sample);
+    }
+  }
+  return nullptr;
+}
+
+std::unique_ptr<ICallReader> FormatDispatcher::_sniff_text(const std::string& file_path, std::string_view bytes,
+                                                           const std::optional<std::string>& sample) {
+  if (AldyReader::is_aldy_report(bytes)) return std::make_unique<AldyReader>(file_path, sample);
+  if (StellarPgxReader::is_stellarpgx_result(bytes)) return std::make_unique<StellarPgxReader>(file_path, sample);
+  try {
+    if (CyriusTsvReader::is_header(first_row_of(bytes, kTabSeparated, ""))) {
+      return std::make_unique<CyriusTsvReader>(file_path, sample);
+    }
+  } catch (const TextDecodeError&) {
+    // Not this table's text; the reader chosen instead names the fault.
   }
   return nullptr;
 }

@@ -11,13 +11,18 @@ namespace callset_converter {
 
 // Chooses and constructs the reader for one input file: by the lower-cased
 // file name first, by the content second. A .tsv file is told by its
-// content: PharmCAT's TSV report, a PyPGx table, else pbStarPhase's table.
+// content: PharmCAT's TSV report, a Cyrius table, an Aldy report, a
+// StellarPGx result, a PyPGx table, else pbStarPhase's table. A file with
+// any other name but .csv and .json is read when its content is one of
+// Cyrius's, Aldy's or StellarPGx's.
 class FormatDispatcher {
  public:
   // A new reader for `file_path`, owned by the caller, that reads at most
   // `max_input_size` bytes. `sample` is the sample to read from a
-  // multi-sample table (PyPGx). Raises InvalidArgumentError "Unsupported file
-  // type: <path>" for names that are neither .csv, .tsv nor .json, and
+  // multi-sample file (PyPGx, Cyrius, Aldy) or the sample a StellarPGx file
+  // must be named for. Raises InvalidArgumentError "Unsupported file type:
+  // <path>" for a file that is neither .csv, .tsv nor .json whose content no
+  // reader recognises, and
   // whatever the chosen reader's constructor raises. When the content
   // decides, the file is read here, once, and its bytes are handed to the
   // reader (a pipe can be read only once); a file larger than the limit
@@ -26,10 +31,19 @@ class FormatDispatcher {
                                                  const std::optional<std::string>& sample = std::nullopt,
                                                  std::uint64_t max_input_size = kDefaultMaxInputSize);
 
-  // A reader for a JSON file recognised by its root members, or nothing.
+  // A reader for a JSON file recognised by its root members (or, for
+  // Cyrius's results keyed by sample id, by its first member's value), or
+  // nothing.
   static std::unique_ptr<ICallReader> _sniff(const std::string& file_path);
-  // The same for the bytes of `file_path`, already read.
-  static std::unique_ptr<ICallReader> _sniff(const std::string& file_path, const std::string& bytes);
+  // The same for the bytes of `file_path`, already read; `sample` goes to a
+  // Cyrius reader.
+  static std::unique_ptr<ICallReader> _sniff(const std::string& file_path, const std::string& bytes,
+                                             const std::optional<std::string>& sample);
+
+  // A reader for the text of an Aldy report, a StellarPGx result or a Cyrius
+  // table, told by its first lines, or nothing.
+  static std::unique_ptr<ICallReader> _sniff_text(const std::string& file_path, std::string_view bytes,
+                                                  const std::optional<std::string>& sample);
 
   // Whether tab-separated bytes start with PharmCAT's TSV banner line and
   // header row.

@@ -1,5 +1,7 @@
 #include "CallsetConverter/Parsers/ICallReader.h"
 
+#include <algorithm>
+#include <unordered_set>
 #include <utility>
 
 #include "CallsetConverter/Support/Errors.h"
@@ -68,6 +70,46 @@ JsonDict ICallReader::_load_json_once(const JsonSelection& selection) const {
     document_selection_ = &selection;
   }
   return *document_;
+}
+
+JsonDict ICallReader::read_versions() const { return JsonDict::object(); }
+
+std::string ICallReader::_ambiguous_warning(const std::vector<std::string>& candidates) {
+  return "ambiguous: " + std::to_string(candidates.size()) + " possible diplotypes: " + join(candidates, ", ");
+}
+
+std::string ICallReader::_samples_held(const std::vector<std::string_view>& samples) {
+  constexpr std::size_t named = 5;
+  // A cohort file holds tens of thousands of samples: a set keeps this
+  // linear.
+  std::vector<std::string_view> distinct;
+  std::unordered_set<std::string_view> seen;
+  for (const auto sample : samples) {
+    if (seen.insert(sample).second) distinct.push_back(sample);
+  }
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < distinct.size() && i < named; ++i) names.push_back(quoted_literal(distinct[i]));
+  if (distinct.size() > named) names.emplace_back("...");
+  return std::to_string(distinct.size()) + " sample(s): " + join(names, ", ");
+}
+
+std::string ICallReader::_choose_sample(const std::vector<std::string_view>& samples,
+                                        const std::optional<std::string>& chosen) const {
+  if (chosen) {
+    if (std::find(samples.begin(), samples.end(), *chosen) == samples.end()) {
+      throw InvalidArgumentError(file_path + ": no row for sample " + quoted_literal(*chosen) + "; the table holds " +
+                                 _samples_held(samples));
+    }
+    return *chosen;
+  }
+  if (samples.empty()) return {};
+  for (const auto sample : samples) {
+    if (sample != samples.front()) {
+      throw InvalidArgumentError(file_path + ": the table holds " + _samples_held(samples) +
+                                 "; choose one with --sample");
+    }
+  }
+  return std::string(samples.front());
 }
 
 void ICallReader::_log_skip(const std::string& gene, const std::string& reason) {

@@ -49,6 +49,10 @@ class ICallReader {
   // The class's source_name, through the object.
   virtual std::string reader_source_name() const;
 
+  // The versions the file carries, as members of the sidecar's callers
+  // object; an empty object for a format that carries none.
+  virtual JsonDict read_versions() const;
+
   // The file's bytes. The file is opened and read once, on first use (or
   // handed over by _adopt_bytes); parse, read_versions and every later call
   // share these bytes, so a named pipe that can be read only once works like
@@ -79,6 +83,23 @@ class ICallReader {
 
   // One WARNING record "Skipping <gene>: <reason>".
   static void _log_skip(const std::string& gene, const std::string& reason);
+
+  // The warning of a call the caller could not narrow to one diplotype:
+  // "ambiguous: N possible diplotypes: a, b", candidates as given.
+  static std::string _ambiguous_warning(const std::vector<std::string>& candidates);
+
+  // "N sample(s): 'A', 'B', ..." for the distinct `samples` in order of
+  // first appearance, the first five named.
+  static std::string _samples_held(const std::vector<std::string_view>& samples);
+
+  // The sample whose calls a file that may hold several is read for:
+  // `samples` are the sample names of its rows in file order (repeats
+  // allowed). The chosen one (--sample) when given, else the only one. So
+  // that no patient's call is taken for another's, InvalidArgumentError
+  // naming file_path when the chosen sample has no row, or when none is
+  // chosen and the rows name more than one sample.
+  std::string _choose_sample(const std::vector<std::string_view>& samples,
+                             const std::optional<std::string>& chosen) const;
 
  private:
   mutable std::optional<std::string> bytes_;

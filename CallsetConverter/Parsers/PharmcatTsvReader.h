@@ -43,7 +43,7 @@ class PharmcatTsvReader : public ICallReader {
   // {"pharmcatVersion": the text after the banner word}, or an empty object
   // when the first line carries no version. Read from the same bytes as
   // parse, so the file is opened once.
-  JsonDict read_versions() const;
+  JsonDict read_versions() const override;
 };
 
 }  // namespace callset_converter

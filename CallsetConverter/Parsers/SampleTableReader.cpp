@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <set>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 
 #include "CallsetConverter/Support/DelimitedText.h"
@@ -68,18 +67,10 @@ namespace {
 
 // "N sample(s): A, B, C, D, E, ..." for the distinct first cells of `rows`.
 std::string samples_held(const std::vector<SampleTableReader::IndexedRow>& rows) {
-  constexpr std::size_t named = 5;
-  // A cohort table holds tens of thousands of samples: a set keeps this
-  // linear.
   std::vector<std::string_view> samples;
-  std::unordered_set<std::string_view> seen;
-  for (const auto& row : rows) {
-    if (seen.insert(row.first_cell).second) samples.emplace_back(row.first_cell);
-  }
-  std::vector<std::string> names;
-  for (std::size_t i = 0; i < samples.size() && i < named; ++i) names.push_back(quoted_literal(samples[i]));
-  if (samples.size() > named) names.emplace_back("...");
-  return std::to_string(samples.size()) + " sample(s): " + join(names, ", ");
+  samples.reserve(rows.size());
+  for (const auto& row : rows) samples.emplace_back(row.first_cell);
+  return ICallReader::_samples_held(samples);
 }
 
 bool names_several_samples(const std::vector<SampleTableReader::IndexedRow>& rows) {

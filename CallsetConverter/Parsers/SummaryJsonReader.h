@@ -22,7 +22,7 @@ class SummaryJsonReader : public ICallReader {
   // {"pbstarphaseVersion", "cpicVersion", "hlaVersion", "pharmvarVersion"}.
   // The tool version is the root "pbstarphase_version" when present (null
   // included), else "pharmgoat_version", else the database metadata's.
-  JsonDict read_versions() const;
+  JsonDict read_versions() const override;
 };
 
 }  // namespace callset_converter

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <unordered_set>
+#include <utility>
 
 #include "CallsetConverter/Support/Errors.h"
 
@@ -191,14 +193,7 @@ std::string join(const std::vector<std::string>& items, std::string_view separat
 }
 
 std::vector<std::string> split(std::string_view text, char separator) {
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  for (std::size_t end = text.find(separator); end != std::string_view::npos; end = text.find(separator, start)) {
-    pieces.emplace_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  pieces.emplace_back(text.substr(start));
-  return pieces;
+  return split(text, std::string_view(&separator, 1));
 }
 
 std::vector<std::string> split(std::string_view text, std::string_view separator) {
@@ -211,6 +206,15 @@ std::vector<std::string> split(std::string_view text, std::string_view separator
   }
   pieces.emplace_back(text.substr(start));
   return pieces;
+}
+
+std::vector<std::string> distinct_in_order(std::vector<std::string> items) {
+  std::unordered_set<std::string> seen;
+  std::vector<std::string> kept;
+  for (auto& item : items) {
+    if (seen.insert(item).second) kept.push_back(std::move(item));
+  }
+  return kept;
 }
 
 std::string quoted_literal(std::string_view text) {

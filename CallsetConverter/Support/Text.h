@@ -36,6 +36,8 @@ std::vector<std::string> split(std::string_view text, char separator);
 // The same for a separator of several characters; an empty one gives the
 // whole text as one piece.
 std::vector<std::string> split(std::string_view text, std::string_view separator);
+// `items` in order with each repeat left out, in one pass.
+std::vector<std::string> distinct_in_order(std::vector<std::string> items);
 
 // The quoted literal: text between single quotes (double quotes when the
 // text holds a single quote and no double quote), with backslash escapes for

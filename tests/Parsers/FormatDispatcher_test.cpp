@@ -5,10 +5,16 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "CallerFormats.h"
+#include "CallsetConverter/Parsers/AldyReader.h"
 #include "CallsetConverter/Parsers/AnnotatorJsonReaders.h"
+#include "CallsetConverter/Parsers/CyriusReaders.h"
 #include "CallsetConverter/Parsers/PharmcatTsvReader.h"
 #include "CallsetConverter/Parsers/SampleTableReader.h"
+#include "CallsetConverter/Parsers/StellarPgxReader.h"
 #include "CallsetConverter/Parsers/SummaryJsonReader.h"
 #include "CallsetConverter/Parsers/SummaryTsvReader.h"
 #include "CallsetConverter/Parsers/UploadTableReader.h"
@@ -32,6 +38,10 @@ std::string kind_of(const ICallReader* reader) {
   if (dynamic_cast<const PharmcatTsvReader*>(reader) != nullptr) return "PharmcatTsvReader";
   if (dynamic_cast<const SampleTableReader*>(reader) != nullptr) return "SampleTableReader";
   if (dynamic_cast<const UploadTableReader*>(reader) != nullptr) return "UploadTableReader";
+  if (dynamic_cast<const CyriusTsvReader*>(reader) != nullptr) return "CyriusTsvReader";
+  if (dynamic_cast<const CyriusJsonReader*>(reader) != nullptr) return "CyriusJsonReader";
+  if (dynamic_cast<const AldyReader*>(reader) != nullptr) return "AldyReader";
+  if (dynamic_cast<const StellarPgxReader*>(reader) != nullptr) return "StellarPgxReader";
   return reader == nullptr ? "none" : "unknown";
 }
 
@@ -128,10 +138,39 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{"unreadable_json", "upload.json", kDirectory, "UploadTableReader", "Could not sniff"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+const std::string kCyrius = testing::cyrius_tsv("S", "CYP2D6", "*1/*4");
+const std::string kAldy = testing::aldy_report("S", "CYP2D6", "*1/*4");
+const std::string kStellar = testing::stellarpgx_result("S", "CYP2D6", "*1/*4");
+const std::string kCyriusJson = R"({"S": {"Genotype": "*1/*4", "Filter": "PASS", "Call_info": "unique_match"}})";
+
+INSTANTIATE_TEST_SUITE_P(
+    Specialists, DispatchTest,
+    ::testing::Values(DispatchCase{"aldy", "S.aldy", kAldy, "AldyReader", ""},
+                      DispatchCase{"stellarpgx", "S_cyp2d6.ALLELES", kStellar, "StellarPgxReader", ""},
+                      DispatchCase{"cyrius_tsv", "cyrius.tsv", kCyrius, "CyriusTsvReader", ""},
+                      DispatchCase{"bcyrius_tsv", "out.tsv", testing::cyrius_tsv("S", "CYP2D6", "*1/*4", "Normal"),
+                                   "CyriusTsvReader", ""},
+                      DispatchCase{"aldy_named_tsv", "calls.tsv", kAldy, "AldyReader", ""},
+                      DispatchCase{"stellarpgx_named_tsv", "calls.tsv", kStellar, "StellarPgxReader", ""},
+                      DispatchCase{"content_over_extension", "S.aldy", kCyrius, "CyriusTsvReader", ""},
+                      DispatchCase{"any_other_name", "cyrius_result", kCyrius, "CyriusTsvReader", ""},
+                      DispatchCase{"cyrius_json", "cyrius.json", kCyriusJson, "CyriusJsonReader", ""},
+                      DispatchCase{"gene_keyed_upload_stays", "upload.json", R"({"CYP2D6": {"Genotype": "*1/*4"}})",
+                                   "UploadTableReader", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(FormatDispatcher, RefusesOtherFileTypes) {
   TempDir dir;
-  for (const std::string name : {"results.json.gz", "notes.txt", "CYP2D6", "calls.csv.bak"}) {
-    const std::string path = dir.write(name, "{}");
+  // Aldy's VCF and .simple outputs included.
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"results.json.gz", "{}"},
+      {"notes.txt", "{}"},
+      {"CYP2D6", "{}"},
+      {"calls.csv.bak", "{}"},
+      {"S.aldy", "##fileformat=VCFv4.2\n#CHROM\tPOS\tID\tREF\tALT\n"},
+      {"S.simple", "Sample\tGene\tMajor\nS\tCYP2D6\t*1/*4\n"}};
+  for (const auto& [name, content] : files) {
+    const std::string path = dir.write(name, content);
     try {
       FormatDispatcher::get_parser(path);
       FAIL() << name;
@@ -154,7 +193,7 @@ TEST(FormatDispatcher, MissingFilesReachTheReaderConstructor) {
     std::size_t debug_records;
   };
   for (const Case c : {Case{"missing.csv", 0}, Case{"missing.tsv", 1}, Case{"missing.json", 1},
-                       Case{"missing.pharmcat.report.json", 0}}) {
+                       Case{"missing.pharmcat.report.json", 0}, Case{"missing.aldy", 1}}) {
     const std::string path = dir.file(c.file);
     LogCapture log;
     try {
@@ -212,23 +251,29 @@ const std::string kPharmcatUndecodable =
 
 INSTANTIATE_TEST_SUITE_P(
     Readers, EveryReader,
-    ::testing::Values(ReaderCase{"pharmcat_phenotype", make_reader<PharmcatPhenotypeJsonParser>, "s.json",
-                                 kPharmcatCall, kPharmcatUndecodable, "pharmcat_phenotype"},
-                      ReaderCase{"pharmcat_report", make_reader<PharmcatReportJsonParser>, "s.json", kPharmcatCall,
-                                 kPharmcatUndecodable, "pharmcat_report"},
-                      ReaderCase{"pbstarphase_json", make_reader<SummaryJsonReader>, "s.json",
-                                 R"({"gene_details": {"CYP2D6": {"diplotypes": [{"diplotype": "*1/*4"}]}}})",
-                                 "{\"gene_details\": {\"CYP2D6\": {\"diplotypes\": [{\"diplotype\": \"*1/\xC3(\"}]}}}",
-                                 "pbstarphase"},
-                      ReaderCase{"pbstarphase_tsv", make_reader<SummaryTsvReader>, "s.tsv",
-                                 "#gene\tdiplotype\nCYP2D6\t*1/*4\n",
-                                 "#gene\tdiplotype\nCYP2D6\t*1/*4\nG\xE9NE\t*1/*1\n", "pbstarphase"},
-                      ReaderCase{"pypgx_table", make_reader<SampleTableReader>, "CYP2D6.tsv",
-                                 "\tGenotype\tPhenotype\ns1\t*1/*4\tIM\n",
-                                 "\tGenotype\tPhenotype\ns1\t*1/*4\tIM\ns2\t*1/*1\tNormal \xFF\n", "pypgx"},
-                      ReaderCase{"upload_table", make_reader<UploadTableReader>, "calls.csv",
-                                 "Gene,Diplotype\nCYP2D6,*1/*4\n", "Gene,Diplotype\nCYP2D6,*1/*4\nCYP2C9,*1/\xC3(\n",
-                                 "diplotype_table"}),
+    ::testing::Values(
+        ReaderCase{"pharmcat_phenotype", make_reader<PharmcatPhenotypeJsonParser>, "s.json", kPharmcatCall,
+                   kPharmcatUndecodable, "pharmcat_phenotype"},
+        ReaderCase{"pharmcat_report", make_reader<PharmcatReportJsonParser>, "s.json", kPharmcatCall,
+                   kPharmcatUndecodable, "pharmcat_report"},
+        ReaderCase{"pbstarphase_json", make_reader<SummaryJsonReader>, "s.json",
+                   R"({"gene_details": {"CYP2D6": {"diplotypes": [{"diplotype": "*1/*4"}]}}})",
+                   "{\"gene_details\": {\"CYP2D6\": {\"diplotypes\": [{\"diplotype\": \"*1/\xC3(\"}]}}}",
+                   "pbstarphase"},
+        ReaderCase{"pbstarphase_tsv", make_reader<SummaryTsvReader>, "s.tsv", "#gene\tdiplotype\nCYP2D6\t*1/*4\n",
+                   "#gene\tdiplotype\nCYP2D6\t*1/*4\nG\xE9NE\t*1/*1\n", "pbstarphase"},
+        ReaderCase{"pypgx_table", make_reader<SampleTableReader>, "CYP2D6.tsv",
+                   "\tGenotype\tPhenotype\ns1\t*1/*4\tIM\n",
+                   "\tGenotype\tPhenotype\ns1\t*1/*4\tIM\ns2\t*1/*1\tNormal \xFF\n", "pypgx"},
+        ReaderCase{"cyrius_tsv", make_reader<CyriusTsvReader>, "c.tsv", kCyrius,
+                   kCyrius.substr(0, kCyrius.size() - 6) + "\xFF\tPASS\n", "cyrius"},
+        ReaderCase{"cyrius_json", make_reader<CyriusJsonReader>, "c.json", kCyriusJson,
+                   "{\"S\": {\"Genotype\": \"*1/*4\xFF\", \"Filter\": \"PASS\"}}", "cyrius"},
+        ReaderCase{"aldy", make_reader<AldyReader>, "S.aldy", kAldy, kAldy + "S\tCYP2D6\t2\t*1/\xC3(\n", "aldy"},
+        ReaderCase{"stellarpgx", make_reader<StellarPgxReader>, "S_cyp2d6.alleles", kStellar, kStellar + "\xFF\n",
+                   "stellarpgx"},
+        ReaderCase{"upload_table", make_reader<UploadTableReader>, "calls.csv", "Gene,Diplotype\nCYP2D6,*1/*4\n",
+                   "Gene,Diplotype\nCYP2D6,*1/*4\nCYP2C9,*1/\xC3(\n", "diplotype_table"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FormatDispatcher, DecodeErrorsAreNotCaught) {
