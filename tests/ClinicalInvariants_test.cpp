@@ -63,8 +63,12 @@ struct FileWriter {
   std::string no_call = "Unknown/Unknown";
   // Rows of several samples, of which --sample picks one.
   bool cohort = false;
-  // One gene per file (named after it).
+  // One gene per file (named after it); `gene`, when set, is the only gene
+  // the caller calls.
   bool one_gene = false;
+  const char* gene = nullptr;
+  // Whether the caller writes anything for a gene it could not call.
+  bool no_calls = true;
   // A second phenotype source and unannotated genes (PharmCAT's JSON).
   bool pharmcat_json = false;
 };
@@ -173,6 +177,55 @@ std::string starphase_tsv(const std::vector<GeneCall>& calls, const FileWriter& 
   return out;
 }
 
+// The CYP2D6 specialists' words for a report phenotype term.
+std::string specialist_term(const std::optional<std::string>& phenotype, bool stellarpgx) {
+  if (!phenotype) return stellarpgx ? "" : "-";
+  static const std::map<std::string, std::pair<std::string, std::string>> words = {
+      {"Normal Metabolizer", {"normal", "Normal metaboliser (NM)"}},
+      {"Intermediate Metabolizer", {"intermediate", "Intermediate metaboliser (IM)"}},
+      {"Poor Metabolizer", {"poor", "Poor metaboliser (PM)"}}};
+  const auto& [aldy, stellar] = words.at(*phenotype);
+  return stellarpgx ? stellar : aldy;
+}
+
+// Cyrius's table, with BCyrius's phenotype column when any row has one.
+std::string cyrius_table(const std::vector<GeneCall>& calls, const FileWriter&) {
+  const bool predicted = std::any_of(calls.begin(), calls.end(), [](const GeneCall& call) { return call.phenotype; });
+  std::string out =
+      predicted ? "Sample\tGenotype\tFilter\tActivity score\tPredicted phenotype\n" : "Sample\tGenotype\tFilter\n";
+  for (const auto& call : calls) {
+    out += call.sample + "\t" +
+           (call.haplotypes ? call.haplotypes->first + "/" + call.haplotypes->second + "\tPASS" : "None\tNone");
+    out += predicted ? "\t-\t" + specialist_term(call.phenotype, false) + "\n" : "\n";
+  }
+  return out;
+}
+
+// Aldy's report: one solution per sample and gene, its phenotype (Aldy 4.8)
+// on the solution line. Aldy writes nothing for a gene it could not call.
+std::string aldy_table(const std::vector<GeneCall>& calls, const FileWriter&) {
+  std::string out =
+      "#Sample\tGene\tSolutionID\tMajor\tMinor\tCopy\tAllele\tLocation\tType\tCoverage\tEffect\tdbSNP\tCode\tStatus\n";
+  for (const auto& call : calls) {
+    out += "#Solution 1: *1.001";
+    if (call.phenotype)
+      out += "; gene=" + call.gene + "-pharmvar-6.2.14 (2025-07-20); cpic=" + specialist_term(call.phenotype, false);
+    out += "\n" + call.sample + "\t" + call.gene + "\t1\t" + call.haplotypes->first + "/" + call.haplotypes->second +
+           "\t1.001\t0\t1.001\n";
+  }
+  return out;
+}
+
+// StellarPGx's <sample>_<gene>.alleles; an uncertain result is a sentence.
+std::string stellarpgx_alleles(const std::vector<GeneCall>& calls, const FileWriter&) {
+  const GeneCall& call = calls.front();
+  return call.gene + " Star Allele Calling with StellarPGx\n\nInitially computed CN = 2\n\nSample core variants:\n" +
+         "42126611~C>G~1/1\n\nCandidate alleles:\n['1.v1_4.v1']\n\nResult:\n" +
+         (call.haplotypes ? call.haplotypes->first + "/" + call.haplotypes->second
+                          : std::string("Possible novel allele or suballele present: interpret with caution")) +
+         "\n\nActivity score:\n1.0\n\nMetaboliser status:\n" + specialist_term(call.phenotype, true) + "\n";
+}
+
 // Every reader the generator writes for. A new reader is one more entry:
 // its file name, its writer and what its statements say.
 const std::vector<FileWriter>& file_writers() {
@@ -229,6 +282,29 @@ const std::vector<FileWriter>& file_writers() {
        .write = starphase_tsv,
        .phenotypes = false,
        .no_call = "NO_MATCH/NO_MATCH"},
+      {.kind = "Cyrius table",
+       .label = "cyrius",
+       .name = numbered("cyrius", ".tsv"),
+       .write = cyrius_table,
+       .cohort = true,
+       .one_gene = true,
+       .gene = "CYP2D6"},
+      {.kind = "Aldy report",
+       .label = "aldy",
+       .name = numbered("sample", ".aldy"),
+       .write = aldy_table,
+       .cohort = true,
+       .no_calls = false},
+      {.kind = "StellarPGx result",
+       .label = "stellarpgx",
+       .name =
+           [](std::size_t index, const std::vector<GeneCall>& calls) {
+             return "stellar" + std::to_string(index) + "/" + calls.front().sample + "_" + calls.front().gene +
+                    ".alleles";
+           },
+       .write = stellarpgx_alleles,
+       .one_gene = true,
+       .gene = "CYP2D6"},
   };
   return writers;
 }
@@ -278,7 +354,8 @@ const std::vector<std::string> kOtherSamples = {"P2", "P3"};
 
 GeneCall random_call(Random& random, const std::string& sample, const std::string& gene, const FileWriter& writer) {
   GeneCall call{sample, gene, std::nullopt, std::nullopt, std::nullopt, false};
-  if (!random.chance(15)) call.haplotypes = std::make_pair(random.pick(kAlleles), random.pick(kAlleles));
+  if (!writer.no_calls || !random.chance(15))
+    call.haplotypes = std::make_pair(random.pick(kAlleles), random.pick(kAlleles));
   // PyPGx writes a phenotype on every row.
   if (writer.phenotypes && call.haplotypes && (writer.as_written || random.chance(70))) {
     call.phenotype = random.pick(kPhenotypes);
@@ -305,7 +382,9 @@ std::vector<std::string> random_genes(Random& random) {
 InputFile random_file(Random& random, bool with_sample) {
   InputFile file{random.below(file_writers().size()), {}, random.chance(10)};
   const FileWriter& writer = file_writers()[file.writer];
-  const std::vector<std::string> genes = writer.one_gene ? std::vector{random.pick(kGenes)} : random_genes(random);
+  const std::vector<std::string> genes =
+      writer.one_gene ? std::vector<std::string>{writer.gene != nullptr ? writer.gene : random.pick(kGenes)}
+                      : random_genes(random);
   for (const auto& gene : genes) file.calls.push_back(random_call(random, kPatient, gene, writer));
   if (with_sample && writer.cohort) {
     // Other patients' rows, before and after the chosen one's, on any genes:
