@@ -1,7 +1,5 @@
 #include "CallsetConverter/CallsetConverter.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -22,6 +20,7 @@
 #include "CallsetConverter/Support/Digest.h"
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
+#include "CallsetConverter/Support/Gzip.h"
 #include "CallsetConverter/Support/Json.h"
 #include "CallsetConverter/Support/Log.h"
 #include "CallsetConverter/Support/OutputFiles.h"
@@ -124,25 +123,6 @@ std::vector<std::string> rules_text_list(const JsonDict& rules, const char* key)
     if (item.is_string()) items.push_back(item.get<std::string>());
   }
   return items;
-}
-
-// `text` as one gzip stream (RFC 1952).
-std::string gzip_compress(const std::string& text, const std::string& path) {
-  z_stream stream{};
-  if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    throw IoError("Cannot compress " + path + ": zlib could not be initialised");
-  }
-  std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&stream, deflateEnd);
-  std::string out(deflateBound(&stream, static_cast<uLong>(text.size())), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  stream.avail_in = static_cast<uInt>(text.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) {
-    throw IoError("Cannot compress " + path + ": " + (stream.msg != nullptr ? stream.msg : "zlib failed"));
-  }
-  out.resize(stream.total_out);
-  return out;
 }
 
 // The result path with one ".gz" and then one ".json" ending removed: the

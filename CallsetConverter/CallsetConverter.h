@@ -27,14 +27,6 @@ class CallsetConverter {
   // File-name endings the directory scan accepts (compared lower-cased).
   static constexpr std::array<const char*, 3> INPUT_SUFFIXES = {".json", ".csv", ".tsv"};
 
-  // Caller identifier to merge rank; a higher rank wins. Any other caller,
-  // or none, ranks 0.
-  inline static const std::map<std::string, int, std::less<>> _SOURCE_RANK = {
-      {HelvaraPgxConstants::CALLER_PHARMCAT_REPORT, 3}, {HelvaraPgxConstants::CALLER_PHARMCAT_PHENOTYPE, 2},
-      {HelvaraPgxConstants::CALLER_PBSTARPHASE, 1},     {HelvaraPgxConstants::CALLER_PYPGX, 1},
-      {HelvaraPgxConstants::CALLER_DIPLOTYPE_TABLE, 0},
-  };
-
   std::vector<std::string> input_files;
   std::string input_dir;
   std::string output_dir;

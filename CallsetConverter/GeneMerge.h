@@ -1,9 +1,11 @@
 #pragma once
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "CallsetConverter/HelvaraPgxConstants.h"
 #include "CallsetConverter/Models/CallerStatement.h"
 #include "CallsetConverter/Models/ReportRecord.h"
 #include "CallsetConverter/Parsers/TermHarmonizer.h"
@@ -37,6 +39,14 @@ struct GeneMergeRules {
 // normaliser's record; the others are looked at without a trace.
 class GeneMerge {
  public:
+  // Caller identifier to merge rank; a higher rank wins. Any other caller,
+  // or none, ranks 0.
+  inline static const std::map<std::string, int, std::less<>> CALLER_RANK = {
+      {HelvaraPgxConstants::CALLER_PHARMCAT_REPORT, 3}, {HelvaraPgxConstants::CALLER_PHARMCAT_PHENOTYPE, 2},
+      {HelvaraPgxConstants::CALLER_PBSTARPHASE, 1},     {HelvaraPgxConstants::CALLER_PYPGX, 1},
+      {HelvaraPgxConstants::CALLER_DIPLOTYPE_TABLE, 0},
+  };
+
   GeneMerge(TermHarmonizer& normalizer, GeneMergeRules rules);
 
   // One record per surviving gene, in ascending gene-name order (code-point

@@ -1,7 +1,5 @@
 #include "CallsetConverter/OutputGuard.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <optional>
@@ -11,44 +9,19 @@
 #include "CallsetConverter/Models/JsonDict.h"
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
+#include "CallsetConverter/Support/Gzip.h"
 #include "CallsetConverter/Support/Json.h"
 
 namespace callset_converter {
 
 namespace C = HelvaraPgxConstants;
 
-namespace {
-
-// The text inside one gzip stream; nothing when `bytes` is not one whole
-// stream.
-std::optional<std::string> gunzip(const std::string& bytes) {
-  z_stream stream{};
-  if (inflateInit2(&stream, 15 + 16) != Z_OK) return std::nullopt;
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  std::string text;
-  char buffer[1 << 14];
-  int status = Z_OK;
-  while (status == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(buffer);
-    stream.avail_out = sizeof buffer;
-    status = inflate(&stream, Z_NO_FLUSH);
-    text.append(buffer, sizeof buffer - stream.avail_out);
-  }
-  const bool whole = status == Z_STREAM_END && stream.avail_in == 0;
-  inflateEnd(&stream);
-  if (!whole) return std::nullopt;
-  return text;
-}
-
-}  // namespace
-
 bool is_earlier_result(const std::string& path) {
   static const std::set<std::string> MEMBERS = {C::ID, C::NAME, C::STAR_ALLELE, C::ACTIVITY};
   try {
     std::string text = read_file_bytes(path);
     if (text.starts_with("\x1f\x8b")) {
-      std::optional<std::string> inflated = gunzip(text);
+      std::optional<std::string> inflated = gzip_decompress(text);
       if (!inflated) return false;
       text = std::move(*inflated);
     }
