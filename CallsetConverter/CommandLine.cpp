@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "CallsetConverter/CallsetConverter.h"
+#include "CallsetConverter/Cohort.h"
 #include "CallsetConverter/HelvaraPgxConstants.h"
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Text.h"
@@ -47,6 +48,9 @@ constexpr OptionEntry OPTIONS[] = {
      "does not give a usable phenotype for. Defaults to CPIC."},
     {"--sample", Takes::OneValue, "SAMPLE",
      "the sample to read from tables that hold several (PyPGx cohort tables): only its rows are read"},
+    {"--cohort", Takes::OneValue, "SHEET",
+     "convert every sample of this sample sheet, each into OUTPUT_DIR/<sample>/, and write "
+     "OUTPUT_DIR/cohort-status.tsv"},
     {"--fhir", Takes::Nothing, nullptr,
      "also write the result as a FHIR R4 Genomics Reporting Bundle (<output name>.fhir.json)"},
     {"--log-level", Takes::OneValue, "LOG_LEVEL", nullptr},
@@ -194,6 +198,29 @@ std::string terminal_reason(const std::exception& error) {
   return escape_terminal_controls(escape_line_breaks(full_message(error)));
 }
 
+// The cohort run: each failed sample's error line, marked with the sample
+// as its log records are, then 0 when every sample succeeded and 1 when any
+// failed; 2, with the error line, for a sheet that cannot be used.
+int run_cohort_from_cli(const JsonDict& request) {
+  std::vector<CohortSampleStatus> statuses;
+  try {
+    statuses = run_cohort(request);
+  } catch (const SampleSheetError& error) {
+    const std::string text = std::string(PROGRAM_NAME) + ": error: " + terminal_reason(error) + "\n";
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    return 2;
+  }
+  int status = 0;
+  for (const auto& sample : statuses) {
+    if (sample.ok) continue;
+    const std::string text = "[" + sample.sample + "] " + PROGRAM_NAME +
+                             ": error: " + escape_terminal_controls(escape_line_breaks(sample.error)) + "\n";
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    status = 1;
+  }
+  return status;
+}
+
 }  // namespace
 
 CommandLineOptions parse_command_line(const std::vector<std::string>& arguments) {
@@ -275,10 +302,22 @@ CommandLineOptions parse_command_line(const std::vector<std::string>& arguments)
     if (name == "--output-json") options.request[C::OUTPUT_JSON] = value;
     if (name == "--phenotype-source") options.request[C::PHENOTYPE_SOURCE] = value;
     if (name == "--sample") options.request[C::SAMPLE] = value;
+    if (name == "--cohort") options.request[C::COHORT] = value;
     if (name == "--log-level") options.log_level = value;
     if (name == "--max-input-size") options.request[C::MAX_INPUT_SIZE] = size_in_bytes(value);
   }
   if (!unknown.empty()) throw UsageError("unrecognized arguments: " + join(unknown, " "));
+  if (options.request.contains(C::COHORT)) {
+    // The sheet names every sample's inputs and row name.
+    const bool names_inputs = !options.request[C::INPUT_FILES].empty() || options.request[C::INPUT_DIR] != ".";
+    if (names_inputs || options.request.contains(C::SAMPLE)) {
+      throw UsageError(std::string("argument --cohort: not allowed with ") +
+                       (options.request.contains(C::SAMPLE)                       ? "--sample"
+                        : names_inputs && options.request[C::INPUT_FILES].empty() ? "--input-dir"
+                                                                                  : "input files") +
+                       ": the sample sheet names each sample's inputs");
+    }
+  }
   return options;
 }
 
@@ -359,6 +398,7 @@ int from_cli(int argc, char** argv) {
 
   configure_logging(options.log_level);
   try {
+    if (options.request.contains(C::COHORT)) return run_cohort_from_cli(options.request);
     CallsetConverter converter(options.request);
     converter.run(false);
   } catch (const std::exception& error) {

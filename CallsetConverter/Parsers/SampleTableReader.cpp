@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "CallsetConverter/Parsers/SampleTableIndex.h"
 #include "CallsetConverter/Support/DelimitedText.h"
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
@@ -54,30 +55,39 @@ std::optional<std::string> SampleTableReader::_gene_from_file_name() const {
   return gene;
 }
 
-std::vector<SampleTableReader::SampleRow> SampleTableReader::_read_sample_rows() const {
-  const std::vector<TextRow> lines = read_delimited_rows(_text(/*skip_bom=*/true), kTabSeparated);
-  if (lines.empty() || lines.front().empty()) throw InvalidArgumentError(file_path + ": the table has no header row");
-  TextRow header = lines.front();
+TextRow SampleTableReader::_table_header(TextRow first, std::size_t line_count, bool later_rows_one_longer) {
   // PyPGx's printed layout (print-data) pads the unnamed sample column's
   // header with spaces instead of ending it with a tab: the header is one
   // cell short and every value would sit under its neighbour's name.
-  const bool printed_layout = lines.size() > 1 && !header.front().empty() && header.front().front() == ' ' &&
-                              std::all_of(lines.begin() + 1, lines.end(), [&](const TextRow& cells) {
-                                return cells.empty() || cells.size() == header.size() + 1;
-                              });
+  const bool printed_layout =
+      line_count > 1 && !first.front().empty() && first.front().front() == ' ' && later_rows_one_longer;
   if (printed_layout) {
-    header.front() = trim(header.front());
-    header.insert(header.begin(), std::string());
+    first.front() = trim(first.front());
+    first.insert(first.begin(), std::string());
   }
+  return first;
+}
+
+SampleTableReader::SampleRow SampleTableReader::_sample_row(const TextRow& header, const TextRow& cells) {
+  SampleRow row{cells.front(), {}};
+  for (std::size_t column = 0; column < header.size(); ++column) {
+    row.row[header[column]] = column < cells.size() ? std::optional<std::string>(cells[column]) : std::nullopt;
+  }
+  return row;
+}
+
+std::vector<SampleTableReader::SampleRow> SampleTableReader::_read_sample_rows() const {
+  if (index_) return index_->rows_of(sample);
+  const std::vector<TextRow> lines = read_delimited_rows(_text(/*skip_bom=*/true), kTabSeparated);
+  if (lines.empty() || lines.front().empty()) throw InvalidArgumentError(file_path + ": the table has no header row");
+  const std::size_t first_size = lines.front().size();
+  const TextRow header =
+      _table_header(lines.front(), lines.size(), std::all_of(lines.begin() + 1, lines.end(), [&](const TextRow& cells) {
+                      return cells.empty() || cells.size() == first_size + 1;
+                    }));
   std::vector<SampleRow> rows;
   for (std::size_t i = 1; i < lines.size(); ++i) {
-    const TextRow& cells = lines[i];
-    if (cells.empty()) continue;
-    SampleRow row{cells.front(), {}};
-    for (std::size_t column = 0; column < header.size(); ++column) {
-      row.row[header[column]] = column < cells.size() ? std::optional<std::string>(cells[column]) : std::nullopt;
-    }
-    rows.push_back(std::move(row));
+    if (!lines[i].empty()) rows.push_back(_sample_row(header, lines[i]));
   }
   return rows;
 }
@@ -111,6 +121,16 @@ std::string samples_held(const std::vector<SampleTableReader::SampleRow>& rows) 
 SampleTableReader::SampleTableReader(const std::optional<std::string>& file_path_, std::optional<std::string> sample_id)
     : ICallReader(file_path_), sample(std::move(sample_id)) {}
 
+SampleTableReader::SampleTableReader(const std::optional<std::string>& file_path_, std::optional<std::string> sample_id,
+                                     std::shared_ptr<const SampleTableIndex> index)
+    : ICallReader(file_path_), sample(std::move(sample_id)), index_(std::move(index)) {}
+
+std::string SampleTableReader::_samples_held(const std::vector<SampleRow>& rows) const {
+  return index_ ? index_->samples_held() : samples_held(rows);
+}
+
+std::string SampleTableReader::_describe_samples(const std::vector<SampleRow>& rows) { return samples_held(rows); }
+
 std::vector<SampleTableReader::Row> SampleTableReader::_select_rows(std::vector<SampleRow> rows) const {
   std::vector<Row> selected;
   if (!sample) {
@@ -126,14 +146,14 @@ std::vector<SampleTableReader::Row> SampleTableReader::_select_rows(std::vector<
   }
   if (selected.empty()) {
     throw InvalidArgumentError(file_path + ": no row for sample " + quoted_literal(*sample) + "; the table holds " +
-                               samples_held(rows));
+                               _samples_held(rows));
   }
   return selected;
 }
 
 std::vector<CallerStatement> SampleTableReader::parse() const {
   std::vector<SampleRow> sample_rows = _read_sample_rows();
-  const std::string held = samples_held(sample_rows);
+  const std::string held = _samples_held(sample_rows);
   const std::vector<Row> rows = _select_rows(std::move(sample_rows));
   const std::optional<std::string> file_gene = _gene_from_file_name();
   const std::vector<std::string> gene_columns(GENE_COLUMNS.begin(), GENE_COLUMNS.end());

@@ -2,14 +2,18 @@
 
 #include <array>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "CallsetConverter/HelvaraPgxConstants.h"
 #include "CallsetConverter/Parsers/ICallReader.h"
+#include "CallsetConverter/Support/DelimitedText.h"
 
 namespace callset_converter {
+
+class SampleTableIndex;
 
 // Reads one PyPGx per-gene sample table (PyPGx's data.tsv, renamed to
 // <GENE>.tsv by the pipeline): one statement per sample row, the gene taken
@@ -45,6 +49,11 @@ class SampleTableReader : public ICallReader {
 
   using ICallReader::ICallReader;
   SampleTableReader(const std::optional<std::string>& file_path, std::optional<std::string> sample_id);
+  // A reader of a table already read and indexed by sample (a cohort table
+  // shared by many samples of one run): it parses only its sample's rows,
+  // and reads as a reader of the whole file would.
+  SampleTableReader(const std::optional<std::string>& file_path, std::optional<std::string> sample_id,
+                    std::shared_ptr<const SampleTableIndex> index);
 
   // Whether `header` (a first row, cells as read) names both the Genotype
   // and the Phenotype column; cells are trimmed, names compared exactly.
@@ -69,6 +78,21 @@ class SampleTableReader : public ICallReader {
   // The first of `columns` that the row holds a cell for, with trailing
   // ";" removed and then trimmed (possibly empty); nothing when none does.
   static std::optional<std::string> _value(const Row& row, const std::vector<std::string>& columns);
+
+  // The header of a table whose first row is `first`, followed by
+  // `line_count` rows in all (empty ones included); `later_rows_one_longer`:
+  // every later non-empty row has one cell more than `first`.
+  static TextRow _table_header(TextRow first, std::size_t line_count, bool later_rows_one_longer);
+  // One data row's cells under `header`.
+  static SampleRow _sample_row(const TextRow& header, const TextRow& cells);
+  // "N sample(s): A, B, C, D, E, ..." for the distinct first cells of `rows`.
+  static std::string _describe_samples(const std::vector<SampleRow>& rows);
+
+ private:
+  // "N sample(s): A, B, ..." for the table's samples, for error messages.
+  std::string _samples_held(const std::vector<SampleRow>& rows) const;
+
+  std::shared_ptr<const SampleTableIndex> index_;
 };
 
 }  // namespace callset_converter

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -42,7 +43,9 @@ struct CleanupSlot {
   char path[PATH_MAX];
 };
 
-std::array<CleanupSlot, 32> cleanup_slots;
+// Room for a batch of sets (write_file_sets): each holds a lock and two or
+// three temporary files at once.
+std::array<CleanupSlot, 256> cleanup_slots;
 
 void remove_watched_files_and_end(int signal_number) {
   for (auto& slot : cleanup_slots) {
@@ -388,7 +391,9 @@ void write_all(int fd, std::string_view content, const std::string& given) {
   }
 }
 
-void write_temp(Destination& destination, std::string_view content, mode_t new_file_mode) {
+// Flushes the file to disk before closing it unless `sync` is off (a batch
+// flushes its files together).
+void write_temp(Destination& destination, std::string_view content, mode_t new_file_mode, bool sync = true) {
   const std::string lead = destination.directory + destination.temp_head + TEMP_MARK + std::to_string(::getpid()) + "-";
   for (int attempt = 0; destination.fd < 0; ++attempt) {
     const std::string path = lead + random_letters();
@@ -413,7 +418,7 @@ void write_temp(Destination& destination, std::string_view content, mode_t new_f
       // Neither allowed: the file keeps the writer's owner and group.
     }
   }
-  if (::fchmod(destination.fd, mode) != 0 || ::fsync(destination.fd) != 0) {
+  if (::fchmod(destination.fd, mode) != 0 || (sync && ::fsync(destination.fd) != 0)) {
     throw IoError(write_error(destination.given, errno));
   }
   if (::close(std::exchange(destination.fd, -1)) != 0) throw IoError(write_error(destination.given, errno));
@@ -486,6 +491,97 @@ std::vector<std::string> write_files_together(const std::vector<OutputFile>& fil
   }
   sync_directories(destinations);
   return remove_paths(remove_after);
+}
+
+namespace {
+
+// One set of a batch while it is staged: its lock and its destinations.
+struct StagedBatchSet {
+  explicit StagedBatchSet(const std::vector<OutputFile>& files) : set(files) {}
+  std::optional<SetLock> lock;
+  StagedSet set;
+};
+
+// Flushes the file systems holding `directories` to disk, one syncfs each.
+void sync_file_systems(const std::set<std::string>& directories) {
+  std::set<dev_t> synced;
+  for (const auto& directory : directories) {
+    const FdGuard guard(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat info {};
+    if (guard.fd < 0 || ::fstat(guard.fd, &info) != 0) throw IoError(describe_errno("sync", directory, errno));
+    if (!synced.insert(info.st_dev).second) continue;
+    if (::syncfs(guard.fd) != 0) throw IoError(describe_errno("sync", directory, errno));
+  }
+}
+
+}  // namespace
+
+std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets) {
+  std::vector<FileSetOutcome> outcomes(sets.size());
+  const SignalScope signals;
+  const mode_t new_file_mode = 0666 & ~current_umask();
+  std::vector<std::unique_ptr<StagedBatchSet>> staged(sets.size());
+  std::set<std::string> directories;
+  for (std::size_t s = 0; s < sets.size(); ++s) {
+    if (sets[s].files.empty()) continue;
+    try {
+      auto batch_set = std::make_unique<StagedBatchSet>(sets[s].files);
+      std::vector<Destination>& destinations = batch_set->set.destinations;
+      if (!destinations.front().in_place) batch_set->lock.emplace(destinations.front());
+      for (const auto& destination : destinations) {
+        if (!destination.in_place) remove_leftovers(destination);
+      }
+      for (std::size_t i = 0; i < destinations.size(); ++i) {
+        if (destinations[i].in_place) continue;
+        write_temp(destinations[i], sets[s].files[i].content, new_file_mode, /*sync=*/false);
+        directories.insert(destinations[i].directory.empty() ? "." : destinations[i].directory);
+      }
+      staged[s] = std::move(batch_set);
+    } catch (...) {
+      outcomes[s].error = std::current_exception();
+    }
+  }
+  // The temporary files are complete on disk before any is renamed.
+  try {
+    sync_file_systems(directories);
+  } catch (...) {
+    for (std::size_t s = 0; s < sets.size(); ++s) {
+      if (staged[s]) outcomes[s].error = std::current_exception();
+    }
+    return outcomes;
+  }
+  for (std::size_t s = 0; s < sets.size(); ++s) {
+    if (!staged[s]) continue;
+    try {
+      std::vector<Destination>& destinations = staged[s]->set.destinations;
+      for (std::size_t i = 0; i < destinations.size(); ++i) {
+        if (destinations[i].in_place) write_in_place(destinations[i], sets[s].files[i].content);
+      }
+      const HeldSignals held;
+      for (auto& destination : destinations) {
+        if (destination.in_place) continue;
+        if (::rename(destination.temp.c_str(), destination.target.c_str()) != 0) {
+          throw IoError(write_error(destination.given, errno));
+        }
+        destination.temp.clear();
+        unwatch(std::exchange(destination.watch_slot, -1));
+      }
+    } catch (...) {
+      outcomes[s].error = std::current_exception();
+      staged[s].reset();
+    }
+  }
+  // Best effort, as for one set: the renames reach the disk together.
+  try {
+    sync_file_systems(directories);
+  } catch (const IoError&) {
+  }
+  for (std::size_t s = 0; s < sets.size(); ++s) {
+    if (!staged[s]) continue;
+    outcomes[s].removed = remove_paths(sets[s].remove_after);
+    staged[s].reset();
+  }
+  return outcomes;
 }
 
 CreatedDirectories::CreatedDirectories(const std::string& directory) {
