@@ -40,6 +40,12 @@ JsonDict request_object(const std::optional<JsonDict>& json_request) {
   if (!json_request->is_object()) {
     throw InvalidArgumentError("The request must be a JSON object, not " + kind_name(*json_request));
   }
+  // One converter is one sample; taking a cohort request for one would
+  // convert whatever lies in the working directory.
+  if (!is_blank(find_member(*json_request, C::COHORT))) {
+    throw InvalidArgumentError(std::string("Request member ") + C::COHORT +
+                               " asks for a cohort run: use run_cohort, not one converter");
+  }
   return *json_request;
 }
 

@@ -67,7 +67,8 @@ class CallsetConverter {
   // each reader reads its own file.
   const SharedInputs* shared_inputs = nullptr;
 
-  // An absent, null or empty request gives every default. "gzip_output",
+  // An absent, null or empty request gives every default. A request with a
+  // "cohort" member is refused (see run_cohort in Cohort.h). "gzip_output",
   // "write_provenance" and "recover_dropped_genes" take their default only
   // when absent; otherwise they are on when truthy. A request that is not an
   // object, or a member of the wrong kind, raises InvalidArgumentError
