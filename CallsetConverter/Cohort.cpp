@@ -1,6 +1,8 @@
 #include "CallsetConverter/Cohort.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -305,7 +307,7 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
     }
     if (pending.size() >= kBatchSamples) write_batch();
     if ((index + 1) % kProgressEvery == 0) {
-      log_info("Cohort: %d of %d samples done", index + 1, sheet.samples.size());
+      log_info("Cohort: %d of %d samples done, %d failed", index + 1, sheet.samples.size(), failed);
     }
   }
   write_batch();
@@ -314,9 +316,10 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
   write_files_together({{join_path(cohort_dir, COHORT_STATUS_FILE), cohort_status_text(statuses)}});
   created.keep();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  char elapsed[32];
+  std::snprintf(elapsed, sizeof elapsed, "%.2f", seconds);
   log_info("Cohort of %d samples: %d converted, %d failed in %s s; status in %s", statuses.size(),
-           statuses.size() - failed, failed, std::to_string(seconds).substr(0, std::to_string(seconds).find('.') + 3),
-           join_path(cohort_dir, COHORT_STATUS_FILE));
+           statuses.size() - failed, failed, elapsed, join_path(cohort_dir, COHORT_STATUS_FILE));
   return statuses;
 }
 
