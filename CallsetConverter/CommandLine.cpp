@@ -177,17 +177,21 @@ void append_help_entry(std::string& out, const std::string& invocation_text, con
   out += line + "\n";
 }
 
-void configure_logging(const std::string& level_name_text) {
+// `flush_each`: every record reaches standard error at once; otherwise
+// records are written as the stream's buffer fills (a cohort logs tens of
+// lines a sample, and a system call for each would cost more than the
+// sample's conversion).
+void configure_logging(const std::string& level_name_text, bool flush_each) {
   Logger& logger = Logger::instance();
   logger.set_level(log_level_from_name(level_name_text));
   // The record keeps its exact message; only what reaches the terminal has
   // its control characters escaped, so that a gene name or table row from a
   // crafted input cannot drive the operator's terminal.
-  logger.set_handler([](const LogRecord& record) {
+  logger.set_handler([flush_each](const LogRecord& record) {
     const std::string line =
         std::string(level_name(record.level)) + " " + escape_terminal_controls(record.message) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    if (flush_each) std::fflush(stderr);
   });
 }
 
@@ -396,7 +400,9 @@ int from_cli(int argc, char** argv) {
     return 0;
   }
 
-  configure_logging(options.log_level);
+  const bool cohort = options.request.contains(C::COHORT);
+  if (cohort) std::setvbuf(stderr, nullptr, _IOFBF, std::size_t{1} << 16);
+  configure_logging(options.log_level, /*flush_each=*/!cohort);
   try {
     if (options.request.contains(C::COHORT)) return run_cohort_from_cli(options.request);
     CallsetConverter converter(options.request);

@@ -506,11 +506,11 @@ struct StagedBatchSet {
 void sync_file_systems(const std::set<std::string>& directories) {
   std::set<dev_t> synced;
   for (const auto& directory : directories) {
-    const FdGuard guard(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat info {};
-    if (guard.fd < 0 || ::fstat(guard.fd, &info) != 0) throw IoError(describe_errno("sync", directory, errno));
+    if (::stat(directory.c_str(), &info) != 0) throw IoError(describe_errno("sync", directory, errno));
     if (!synced.insert(info.st_dev).second) continue;
-    if (::syncfs(guard.fd) != 0) throw IoError(describe_errno("sync", directory, errno));
+    const FdGuard guard(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (guard.fd < 0 || ::syncfs(guard.fd) != 0) throw IoError(describe_errno("sync", directory, errno));
   }
 }
 
