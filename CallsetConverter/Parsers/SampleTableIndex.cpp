@@ -54,17 +54,13 @@ std::vector<SampleTableReader::SampleRow> SampleTableIndex::rows_of(const std::o
     for (const auto& entry : rows_) rows.push_back(row_at(entry));
     return rows;
   }
-  const auto [from, to] = std::equal_range(
-      by_sample_.begin(), by_sample_.end(), std::string_view(*sample), [&](const auto& left, const auto& right) {
-        const auto key = [&](const auto& side) -> std::string_view {
-          if constexpr (std::is_same_v<std::decay_t<decltype(side)>, std::string_view>) {
-            return side;
-          } else {
-            return rows_[side].sample;
-          }
-        };
-        return key(left) < key(right);
-      });
+  struct BySample {
+    const std::vector<Entry>& rows;
+    bool operator()(std::uint32_t row, std::string_view name) const { return rows[row].sample < name; }
+    bool operator()(std::string_view name, std::uint32_t row) const { return name < rows[row].sample; }
+  };
+  const auto [from, to] =
+      std::equal_range(by_sample_.begin(), by_sample_.end(), std::string_view(*sample), BySample{rows_});
   for (auto it = from; it != to; ++it) rows.push_back(row_at(rows_[*it]));
   return rows;
 }
