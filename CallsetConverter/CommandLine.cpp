@@ -313,12 +313,12 @@ CommandLineOptions parse_command_line(const std::vector<std::string>& arguments)
   if (!unknown.empty()) throw UsageError("unrecognized arguments: " + join(unknown, " "));
   if (options.request.contains(C::COHORT)) {
     // The sheet names every sample's inputs and row name.
-    const bool names_inputs = !options.request[C::INPUT_FILES].empty() || options.request[C::INPUT_DIR] != ".";
-    if (names_inputs || options.request.contains(C::SAMPLE)) {
-      throw UsageError(std::string("argument --cohort: not allowed with ") +
-                       (options.request.contains(C::SAMPLE)                       ? "--sample"
-                        : names_inputs && options.request[C::INPUT_FILES].empty() ? "--input-dir"
-                                                                                  : "input files") +
+    const char* conflict = nullptr;
+    if (options.request.contains(C::SAMPLE)) conflict = "--sample";
+    if (options.request[C::INPUT_DIR] != ".") conflict = "--input-dir";
+    if (!options.request[C::INPUT_FILES].empty()) conflict = "input files";
+    if (conflict != nullptr) {
+      throw UsageError(std::string("argument --cohort: not allowed with ") + conflict +
                        ": the sample sheet names each sample's inputs");
     }
   }
