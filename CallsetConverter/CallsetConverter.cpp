@@ -1,7 +1,5 @@
 #include "CallsetConverter/CallsetConverter.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -16,9 +14,11 @@
 #include "CallsetConverter/Mappings.h"
 #include "CallsetConverter/OutputGuard.h"
 #include "CallsetConverter/Parsers/FormatDispatcher.h"
+#include "CallsetConverter/Parsers/SharedInputs.h"
 #include "CallsetConverter/Support/Digest.h"
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
+#include "CallsetConverter/Support/Gzip.h"
 #include "CallsetConverter/Support/Json.h"
 #include "CallsetConverter/Support/Log.h"
 #include "CallsetConverter/Support/OutputFiles.h"
@@ -36,6 +36,12 @@ JsonDict request_object(const std::optional<JsonDict>& json_request) {
   if (!json_request || is_blank(*json_request)) return JsonDict::object();
   if (!json_request->is_object()) {
     throw InvalidArgumentError("The request must be a JSON object, not " + kind_name(*json_request));
+  }
+  // One converter is one sample; taking a cohort request for one would
+  // convert whatever lies in the working directory.
+  if (!is_blank(find_member(*json_request, C::COHORT))) {
+    throw InvalidArgumentError(std::string("Request member ") + C::COHORT +
+                               " asks for a cohort run: use run_cohort, not one converter");
   }
   return *json_request;
 }
@@ -123,25 +129,6 @@ std::vector<std::string> rules_text_list(const JsonDict& rules, const char* key)
   return items;
 }
 
-// `text` as one gzip stream (RFC 1952).
-std::string gzip_compress(const std::string& text, const std::string& path) {
-  z_stream stream{};
-  if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    throw IoError("Cannot compress " + path + ": zlib could not be initialised");
-  }
-  std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&stream, deflateEnd);
-  std::string out(deflateBound(&stream, static_cast<uLong>(text.size())), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  stream.avail_in = static_cast<uInt>(text.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) {
-    throw IoError("Cannot compress " + path + ": " + (stream.msg != nullptr ? stream.msg : "zlib failed"));
-  }
-  out.resize(stream.total_out);
-  return out;
-}
-
 // The result path with one ".gz" and then one ".json" ending removed: the
 // stem the sidecar and the FHIR Bundle are named after.
 std::string output_stem(const std::string& out_path) {
@@ -207,42 +194,64 @@ CallsetConverter::CallsetConverter(const JsonDict& request, int /*tag*/)
 
 std::optional<JsonDict> CallsetConverter::run(bool return_list) {
   const std::vector<std::string> files = _resolve_input_files();
-  if (!return_list) {
-    refuse_nul(output_dir, "output directory");
-    refuse_nul(output_json, "output file name");
+  if (return_list) {
+    JsonDict payload = JsonDict::array();
+    for (const auto& record : parse_files(files)) payload.push_back(record.to_result());
+    return payload;
   }
+  const SampleOutputs outputs = convert_sample(files);
+  CreatedDirectories created(output_dir);
+  const std::vector<std::string> removed = write_files_together(outputs.files.files, outputs.files.remove_after);
+  created.keep();
+  log_written(outputs, removed);
+  return std::nullopt;
+}
+
+SampleOutputs CallsetConverter::convert_sample(const std::vector<std::string>& files) {
+  refuse_nul(output_dir, "output directory");
+  refuse_nul(output_json, "output file name");
   const std::string out_path = _result_path();
   const std::string sidecar_path = provenance_path(out_path);
   // The sidecar path counts also without a sidecar: the run removes what
   // lies there.
   std::vector<std::string> destinations{out_path, sidecar_path};
   if (fhir) destinations.push_back(fhir_path(out_path));
-  if (!return_list) refuse_outputs_over_inputs(files, destinations);
+  refuse_outputs_over_inputs(files, destinations);
   const std::vector<ReportRecord> results = parse_files(files);
   JsonDict payload = JsonDict::array();
   for (const auto& record : results) payload.push_back(record.to_result());
-  if (return_list) return payload;
 
-  CreatedDirectories created(output_dir);
-  std::vector<OutputFile> outputs{{out_path, gzip_output
-                                                 ? gzip_compress(to_json_text(payload, JsonStyle::Compact), out_path)
-                                                 : to_json_text(payload, JsonStyle::Indented)}};
-  const JsonDict sidecar = _provenance_document(results, sha256_hex(outputs.front().content));
-  if (write_provenance) outputs.push_back({sidecar_path, to_json_text(sidecar, JsonStyle::Indented)});
+  SampleOutputs outputs;
+  outputs.gene_count = payload.size();
+  std::vector<OutputFile>& written = outputs.files.files;
+  written.push_back({out_path, gzip_output ? gzip_compress(to_json_text(payload, JsonStyle::Compact), out_path)
+                                           : to_json_text(payload, JsonStyle::Indented)});
+  const JsonDict sidecar = _provenance_document(results, sha256_hex(written.front().content));
+  if (write_provenance) written.push_back({sidecar_path, to_json_text(sidecar, JsonStyle::Indented)});
   if (fhir) {
     const JsonDict bundle = _fhir_bundle(results, sidecar, fhir_instant(std::chrono::system_clock::now()));
-    outputs.push_back({fhir_path(out_path), to_json_text(bundle, JsonStyle::Indented)});
+    written.push_back({fhir_path(out_path), to_json_text(bundle, JsonStyle::Indented)});
   }
   // Without a sidecar of its own, the run removes an earlier one, which
   // would describe a result that is no longer there.
-  const std::vector<std::string> removed =
-      write_files_together(outputs, write_provenance ? std::vector<std::string>{} : std::vector{sidecar_path});
-  created.keep();
-  log_info("Wrote %d gene results to %s", payload.size(), out_path);
-  if (write_provenance) log_info("Wrote provenance to %s", sidecar_path);
-  if (fhir) log_info("Wrote FHIR bundle to %s", fhir_path(out_path));
+  if (!write_provenance) outputs.files.remove_after.push_back(sidecar_path);
+  return outputs;
+}
+
+void CallsetConverter::log_written(const SampleOutputs& outputs, const std::vector<std::string>& removed) const {
+  // The paths come with the outputs: a cohort writes a sample's files after
+  // the converter has moved on to later samples.
+  const std::vector<OutputFile>& files = outputs.files.files;
+  log_info("Wrote %d gene results to %s", outputs.gene_count, files.front().path);
+  if (write_provenance) log_info("Wrote provenance to %s", files[1].path);
+  if (fhir) log_info("Wrote FHIR bundle to %s", files.back().path);
   for (const auto& path : removed) log_info("Removed %s, the sidecar of an earlier result", path);
-  return std::nullopt;
+}
+
+void CallsetConverter::forget_earlier_runs() {
+  provenance = JsonDict::object();
+  normalizer.unmapped_terms.clear();
+  files_read.clear();
 }
 
 std::string CallsetConverter::_result_path() const {
@@ -262,7 +271,9 @@ std::vector<ReportRecord> CallsetConverter::parse_files(const std::vector<std::s
   std::vector<CallerStatement> calls;
   for (const auto& path : files) {
     try {
-      const std::unique_ptr<ICallReader> reader = FormatDispatcher::get_parser(path, sample, max_input_size);
+      const std::unique_ptr<ICallReader> reader = shared_inputs != nullptr
+                                                      ? shared_inputs->get_parser(path, sample)
+                                                      : FormatDispatcher::get_parser(path, sample, max_input_size);
       std::vector<CallerStatement> file_calls = reader->parse();
       log_info("%s: %d gene call(s) from %s", base_name(path), file_calls.size(), reader->reader_source_name());
       _warn_unused_phenotype_source(path, reader->reader_source_name(), file_calls);

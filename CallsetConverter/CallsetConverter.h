@@ -15,8 +15,18 @@
 #include "CallsetConverter/Models/ReportRecord.h"
 #include "CallsetConverter/Parsers/ICallReader.h"
 #include "CallsetConverter/Parsers/TermHarmonizer.h"
+#include "CallsetConverter/Support/OutputFiles.h"
 
 namespace callset_converter {
+
+class SharedInputs;
+
+// One sample's converted files, built and not yet written.
+struct SampleOutputs {
+  // The result, then (as asked) the sidecar and the FHIR Bundle.
+  FileSet files;
+  std::size_t gene_count = 0;
+};
 
 // The converter: built from one request, it reads every input file through
 // the reader the dispatcher picks, merges the caller statements into one
@@ -26,15 +36,6 @@ class CallsetConverter {
  public:
   // File-name endings the directory scan accepts (compared lower-cased).
   static constexpr std::array<const char*, 5> INPUT_SUFFIXES = {".json", ".csv", ".tsv", ".aldy", ".alleles"};
-
-  // Caller identifier to merge rank; a higher rank wins. Any other caller,
-  // or none, ranks 0.
-  inline static const std::map<std::string, int, std::less<>> _SOURCE_RANK = {
-      {HelvaraPgxConstants::CALLER_PHARMCAT_REPORT, 3}, {HelvaraPgxConstants::CALLER_PHARMCAT_PHENOTYPE, 2},
-      {HelvaraPgxConstants::CALLER_PBSTARPHASE, 1},     {HelvaraPgxConstants::CALLER_PYPGX, 1},
-      {HelvaraPgxConstants::CALLER_CYRIUS, 1},          {HelvaraPgxConstants::CALLER_ALDY, 1},
-      {HelvaraPgxConstants::CALLER_STELLARPGX, 1},      {HelvaraPgxConstants::CALLER_DIPLOTYPE_TABLE, 0},
-  };
 
   std::vector<std::string> input_files;
   std::string input_dir;
@@ -66,8 +67,12 @@ class CallsetConverter {
   // The callers' version information gathered while reading; kept across
   // runs, later values replacing earlier ones under the same key.
   JsonDict provenance;
+  // Files read once for many samples of a cohort run (not owned); absent,
+  // each reader reads its own file.
+  const SharedInputs* shared_inputs = nullptr;
 
-  // An absent, null or empty request gives every default. "gzip_output",
+  // An absent, null or empty request gives every default. A request with a
+  // "cohort" member is refused (see run_cohort in Cohort.h). "gzip_output",
   // "write_provenance" and "recover_dropped_genes" take their default only
   // when absent; otherwise they are on when truthy. A request that is not an
   // object, or a member of the wrong kind, raises InvalidArgumentError
@@ -81,6 +86,18 @@ class CallsetConverter {
   // result or sidecar path that is an input file raises InvalidArgumentError
   // before anything is read.
   std::optional<JsonDict> run(bool return_list = false);
+
+  // Converting one sample: reads and merges `files` (resolved) and builds
+  // the files run() writes, writing nothing. Raises as run() does,
+  // InvalidArgumentError when an output path would be one of `files`.
+  SampleOutputs convert_sample(const std::vector<std::string>& files);
+
+  // Logs what writing `outputs` did, as run() does after writing.
+  void log_written(const SampleOutputs& outputs, const std::vector<std::string>& removed) const;
+
+  // Forgets what earlier runs gathered (callers' versions, unmapped terms),
+  // so that the next run reports only its own.
+  void forget_earlier_runs();
 
   // One report record per gene, in ascending gene-name order.
   std::vector<ReportRecord> parse_files();

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "CallsetConverter/CallsetConverter.h"
+#include "CallsetConverter/Cohort.h"
 #include "CallsetConverter/HelvaraPgxConstants.h"
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Text.h"
@@ -48,6 +49,9 @@ constexpr OptionEntry OPTIONS[] = {
     {"--sample", Takes::OneValue, "SAMPLE",
      "the sample to read from files that hold several (PyPGx cohort tables, Cyrius and Aldy results): only its rows "
      "are read; a StellarPGx result must be named for it"},
+    {"--cohort", Takes::OneValue, "SHEET",
+     "convert every sample of this sample sheet, each into OUTPUT_DIR/<sample>/, and write "
+     "OUTPUT_DIR/cohort-status.tsv"},
     {"--fhir", Takes::Nothing, nullptr,
      "also write the result as a FHIR R4 Genomics Reporting Bundle (<output name>.fhir.json)"},
     {"--log-level", Takes::OneValue, "LOG_LEVEL", nullptr},
@@ -174,17 +178,21 @@ void append_help_entry(std::string& out, const std::string& invocation_text, con
   out += line + "\n";
 }
 
-void configure_logging(const std::string& level_name_text) {
+// `flush_each`: every record reaches standard error at once; otherwise
+// records are written as the stream's buffer fills (a cohort logs tens of
+// lines a sample, and a system call for each would cost more than the
+// sample's conversion).
+void configure_logging(const std::string& level_name_text, bool flush_each) {
   Logger& logger = Logger::instance();
   logger.set_level(log_level_from_name(level_name_text));
   // The record keeps its exact message; only what reaches the terminal has
   // its control characters escaped, so that a gene name or table row from a
   // crafted input cannot drive the operator's terminal.
-  logger.set_handler([](const LogRecord& record) {
+  logger.set_handler([flush_each](const LogRecord& record) {
     const std::string line =
         std::string(level_name(record.level)) + " " + escape_terminal_controls(record.message) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    if (flush_each) std::fflush(stderr);
   });
 }
 
@@ -193,6 +201,29 @@ void configure_logging(const std::string& level_name_text) {
 // it would let that text pass for a line of its own.
 std::string terminal_reason(const std::exception& error) {
   return escape_terminal_controls(escape_line_breaks(full_message(error)));
+}
+
+// The cohort run: each failed sample's error line, marked with the sample
+// as its log records are, then 0 when every sample succeeded and 1 when any
+// failed; 2, with the error line, for a sheet that cannot be used.
+int run_cohort_from_cli(const JsonDict& request) {
+  std::vector<CohortSampleStatus> statuses;
+  try {
+    statuses = run_cohort(request);
+  } catch (const SampleSheetError& error) {
+    const std::string text = std::string(PROGRAM_NAME) + ": error: " + terminal_reason(error) + "\n";
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    return 2;
+  }
+  int status = 0;
+  for (const auto& sample : statuses) {
+    if (sample.ok) continue;
+    const std::string text = "[" + sample.sample + "] " + PROGRAM_NAME +
+                             ": error: " + escape_terminal_controls(escape_line_breaks(sample.error)) + "\n";
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    status = 1;
+  }
+  return status;
 }
 
 }  // namespace
@@ -276,10 +307,22 @@ CommandLineOptions parse_command_line(const std::vector<std::string>& arguments)
     if (name == "--output-json") options.request[C::OUTPUT_JSON] = value;
     if (name == "--phenotype-source") options.request[C::PHENOTYPE_SOURCE] = value;
     if (name == "--sample") options.request[C::SAMPLE] = value;
+    if (name == "--cohort") options.request[C::COHORT] = value;
     if (name == "--log-level") options.log_level = value;
     if (name == "--max-input-size") options.request[C::MAX_INPUT_SIZE] = size_in_bytes(value);
   }
   if (!unknown.empty()) throw UsageError("unrecognized arguments: " + join(unknown, " "));
+  if (options.request.contains(C::COHORT)) {
+    // The sheet names every sample's inputs and row name.
+    const char* conflict = nullptr;
+    if (options.request.contains(C::SAMPLE)) conflict = "--sample";
+    if (options.request[C::INPUT_DIR] != ".") conflict = "--input-dir";
+    if (!options.request[C::INPUT_FILES].empty()) conflict = "input files";
+    if (conflict != nullptr) {
+      throw UsageError(std::string("argument --cohort: not allowed with ") + conflict +
+                       ": the sample sheet names each sample's inputs");
+    }
+  }
   return options;
 }
 
@@ -358,8 +401,11 @@ int from_cli(int argc, char** argv) {
     return 0;
   }
 
-  configure_logging(options.log_level);
+  const bool cohort = options.request.contains(C::COHORT);
+  if (cohort) std::setvbuf(stderr, nullptr, _IOFBF, std::size_t{1} << 16);
+  configure_logging(options.log_level, /*flush_each=*/!cohort);
   try {
+    if (options.request.contains(C::COHORT)) return run_cohort_from_cli(options.request);
     CallsetConverter converter(options.request);
     converter.run(false);
   } catch (const std::exception& error) {

@@ -29,7 +29,8 @@ struct CommandLineOptions {
   enum class Action { Run, Help, Version };
   Action action = Action::Run;
   // Always the nine request members, in request order, then "sample" when
-  // --sample is given and "fhir" (true) when --fhir is given.
+  // --sample is given, "cohort" when --cohort is given and "fhir" (true)
+  // when --fhir is given.
   JsonDict request;
   // The --log-level value as given.
   std::string log_level = "INFO";
@@ -54,7 +55,9 @@ std::string help_text();
 
 // The command-line program: parses the arguments, configures logging,
 // builds the request, runs the converter and returns the exit status
-// (0 success, 1 conversion error, 2 usage error).
+// (0 success, 1 conversion error, 2 usage error). With --cohort: 0 when
+// every sample succeeded, 1 when any failed, 2 for a sheet that cannot be
+// used.
 int from_cli(int argc, char** argv);
 
 }  // namespace callset_converter

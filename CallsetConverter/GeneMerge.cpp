@@ -4,7 +4,6 @@
 #include <map>
 #include <utility>
 
-#include "CallsetConverter/CallsetConverter.h"
 #include "CallsetConverter/HelvaraPgxConstants.h"
 #include "CallsetConverter/OutputGuard.h"
 #include "CallsetConverter/Support/Log.h"
@@ -199,8 +198,8 @@ int GeneMerge::rank(const CallerStatement& call) const {
   // Below every caller, the uploaded table included.
   if (call.unannotated) return -1;
   if (!call.source) return 0;
-  const auto found = CallsetConverter::_SOURCE_RANK.find(*call.source);
-  return found == CallsetConverter::_SOURCE_RANK.end() ? 0 : found->second;
+  const auto found = CALLER_RANK.find(*call.source);
+  return found == CALLER_RANK.end() ? 0 : found->second;
 }
 
 std::size_t GeneMerge::preference_position(const std::optional<std::string>& source) const {

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "CallsetConverter/HelvaraPgxConstants.h"
 #include "CallsetConverter/Models/CallerStatement.h"
 #include "CallsetConverter/Models/ReportRecord.h"
 #include "CallsetConverter/Parsers/TermHarmonizer.h"
@@ -46,6 +48,15 @@ bool same_diplotype(std::string_view first, std::string_view second);
 // normaliser's record; the others are looked at without a trace.
 class GeneMerge {
  public:
+  // Caller identifier to merge rank; a higher rank wins. Any other caller,
+  // or none, ranks 0.
+  inline static const std::map<std::string, int, std::less<>> CALLER_RANK = {
+      {HelvaraPgxConstants::CALLER_PHARMCAT_REPORT, 3}, {HelvaraPgxConstants::CALLER_PHARMCAT_PHENOTYPE, 2},
+      {HelvaraPgxConstants::CALLER_PBSTARPHASE, 1},     {HelvaraPgxConstants::CALLER_PYPGX, 1},
+      {HelvaraPgxConstants::CALLER_CYRIUS, 1},          {HelvaraPgxConstants::CALLER_ALDY, 1},
+      {HelvaraPgxConstants::CALLER_STELLARPGX, 1},      {HelvaraPgxConstants::CALLER_DIPLOTYPE_TABLE, 0},
+  };
+
   GeneMerge(TermHarmonizer& normalizer, GeneMergeRules rules);
 
   // One record per surviving gene, in ascending gene-name order (code-point

@@ -29,6 +29,8 @@ inline constexpr const char* GENE_FILTER = "gene_filter";
 inline constexpr const char* PHENOTYPE_SOURCE = "phenotype_source";
 inline constexpr const char* SAMPLE = "sample";
 inline constexpr const char* FHIR = "fhir";
+// Optional: the sample sheet of a cohort run.
+inline constexpr const char* COHORT = "cohort";
 // Optional: the most bytes one input file or mapping table may hold.
 inline constexpr const char* MAX_INPUT_SIZE = "max_input_size";
 

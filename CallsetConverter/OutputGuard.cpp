@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,11 +10,13 @@
 #include <optional>
 #include <set>
 #include <string_view>
+#include <utility>
 
 #include "CallsetConverter/HelvaraPgxConstants.h"
 #include "CallsetConverter/Models/JsonDict.h"
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
+#include "CallsetConverter/Support/Gzip.h"
 #include "CallsetConverter/Support/Json.h"
 
 namespace callset_converter {
@@ -27,28 +28,6 @@ namespace {
 const std::set<std::string, std::less<>>& result_members() {
   static const std::set<std::string, std::less<>> MEMBERS = {C::ID, C::NAME, C::STAR_ALLELE, C::ACTIVITY};
   return MEMBERS;
-}
-
-// The text inside one gzip stream; nothing when `bytes` is not one whole
-// stream or its text passes `max_size` bytes.
-std::optional<std::string> gunzip(const std::string& bytes, std::uint64_t max_size) {
-  z_stream stream{};
-  if (inflateInit2(&stream, 15 + 16) != Z_OK) return std::nullopt;
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  std::string text;
-  char buffer[1 << 14];
-  int status = Z_OK;
-  while (status == Z_OK && text.size() <= max_size) {
-    stream.next_out = reinterpret_cast<Bytef*>(buffer);
-    stream.avail_out = sizeof buffer;
-    status = inflate(&stream, Z_NO_FLUSH);
-    text.append(buffer, sizeof buffer - stream.avail_out);
-  }
-  const bool whole = status == Z_STREAM_END && stream.avail_in == 0 && text.size() <= max_size;
-  inflateEnd(&stream);
-  if (!whole) return std::nullopt;
-  return text;
 }
 
 // Up to `size` bytes from the start of `path`; nothing when it cannot be
@@ -104,7 +83,7 @@ bool is_earlier_result(const std::string& path, std::uint64_t max_size) {
     if (!gzipped && !may_start_result(*start)) return false;
     std::string text = read_file_bytes(path, max_size);
     if (gzipped) {
-      std::optional<std::string> inflated = gunzip(text, max_size);
+      std::optional<std::string> inflated = gzip_decompress(text, max_size);
       if (!inflated || !may_start_result(*inflated)) return false;
       text = std::move(*inflated);
     }
@@ -143,12 +122,63 @@ std::string file_identity(const std::string& path) {
   return "text " + path;
 }
 
+namespace {
+
+// What same_file compares, found once per path: its file identity when it
+// exists (`missing` when nothing is there), and its resolved form, resolved
+// only when asked.
+struct PathIdentity {
+  explicit PathIdentity(std::string path_) : path(std::move(path_)) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+      file.emplace(info.st_dev, info.st_ino);
+    } else {
+      missing = errno == ENOENT;
+    }
+  }
+
+  const std::optional<std::filesystem::path>& resolved() {
+    if (!resolved_done) {
+      std::error_code error;
+      auto form = std::filesystem::weakly_canonical(path, error);
+      if (!error) resolved_form = std::move(form);
+      resolved_done = true;
+    }
+    return resolved_form;
+  }
+
+  std::string path;
+  std::optional<std::pair<dev_t, ino_t>> file;
+  bool missing = false;
+  bool resolved_done = false;
+  std::optional<std::filesystem::path> resolved_form;
+};
+
+bool same(PathIdentity& first, PathIdentity& second) {
+  if (first.file && first.file == second.file) return true;
+  const auto& first_resolved = first.resolved();
+  return first_resolved && first_resolved == second.resolved();
+}
+
+}  // namespace
+
 void refuse_outputs_over_inputs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs) {
+  // Each path is looked at once, not once per pair: a sample of a cohort
+  // names twenty inputs or more.
+  std::vector<PathIdentity> input_identities;
+  input_identities.reserve(inputs.size());
+  for (const auto& input : inputs) input_identities.emplace_back(input);
+  const bool inputs_exist =
+      std::all_of(input_identities.begin(), input_identities.end(), [](const auto& input) { return input.file; });
   for (const auto& output : outputs) {
-    const auto input =
-        std::find_if(inputs.begin(), inputs.end(), [&](const auto& path) { return same_file(output, path); });
-    if (input != inputs.end())
-      throw InvalidArgumentError("Refusing to write " + output + ": it is the input file " + *input);
+    PathIdentity output_identity(output);
+    // Nothing at the output's place: no existing input resolves there.
+    if (output_identity.missing && inputs_exist) continue;
+    for (auto& input : input_identities) {
+      if (same(output_identity, input)) {
+        throw InvalidArgumentError("Refusing to write " + output + ": it is the input file " + input.path);
+      }
+    }
   }
 }
 

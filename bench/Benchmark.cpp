@@ -7,6 +7,7 @@
 //
 //   callset-bench [--inputs DIR] [--converter PATH] [--repeat N] [--real-report FILE]
 //   callset-bench --smoke
+//   callset-bench --cohort [--samples N] [--smoke]   (see CohortBench.cpp)
 //
 // Inputs are generated into DIR once and reused. --smoke generates small
 // inputs into a temporary directory and measures each once: it proves the
@@ -36,6 +37,7 @@
 #include <thread>
 #include <vector>
 
+#include "CohortBench.h"
 #include "InputGenerator.h"
 
 namespace callset_bench {
@@ -455,6 +457,7 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
   if (argc > 1 && std::string_view(argv[1]) == "--launch") return callset_bench::launch(argc, argv);
   try {
+    if (argc > 1 && std::string_view(argv[1]) == "--cohort") return callset_bench::cohort_main(argc, argv);
     return callset_bench::run(callset_bench::parse_options(argc, argv));
   } catch (const std::exception& error) {
     std::fprintf(stderr, "callset-bench: %s\n", error.what());

@@ -58,14 +58,31 @@ std::optional<std::string> read_for_dispatch(const std::string& file_path, std::
 std::unique_ptr<ICallReader> FormatDispatcher::get_parser(const std::string& file_path,
                                                           const std::optional<std::string>& sample,
                                                           std::uint64_t max_input_size) {
+  return choose_reader(file_path, sample, max_input_size, std::nullopt);
+}
+
+std::unique_ptr<ICallReader> FormatDispatcher::get_parser(const std::string& file_path,
+                                                          const std::optional<std::string>& sample,
+                                                          std::uint64_t max_input_size, std::string bytes) {
+  return choose_reader(file_path, sample, max_input_size, std::move(bytes));
+}
+
+std::unique_ptr<ICallReader> FormatDispatcher::choose_reader(const std::string& file_path,
+                                                             const std::optional<std::string>& sample,
+                                                             std::uint64_t max_input_size,
+                                                             std::optional<std::string> preread) {
   const std::string name = to_lower(base_name(file_path));
   // The bytes, when the content had to be read to decide.
   std::optional<std::string> bytes;
+  const auto read_bytes = [&](std::string_view log_format) {
+    if (!preread) return read_for_dispatch(file_path, max_input_size, log_format);
+    return std::exchange(preread, std::nullopt);
+  };
   std::unique_ptr<ICallReader> reader;
   if (ends_with(name, ".csv")) {
     reader = std::make_unique<UploadTableReader>(file_path);
   } else if (ends_with(name, ".tsv")) {
-    bytes = read_for_dispatch(file_path, max_input_size, "Could not read the header of %s: %s");
+    bytes = read_bytes("Could not read the header of %s: %s");
     if (bytes && _is_pharmcat_tsv(*bytes)) {
       reader = std::make_unique<PharmcatTsvReader>(file_path);
     } else if (bytes) {
@@ -77,7 +94,7 @@ std::unique_ptr<ICallReader> FormatDispatcher::get_parser(const std::string& fil
     if (!reader) reader = std::make_unique<SummaryTsvReader>(file_path);
   } else if (!ends_with(name, ".json")) {
     // Whatever the name, a known caller's text is read as that caller's.
-    bytes = read_for_dispatch(file_path, max_input_size, "Could not read the start of %s: %s");
+    bytes = read_bytes("Could not read the start of %s: %s");
     if (bytes) reader = _sniff_text(file_path, *bytes, sample);
     // A missing file is reported as every reader reports one.
     if (!bytes && !file_path.empty() && !path_exists(file_path))
@@ -90,11 +107,12 @@ std::unique_ptr<ICallReader> FormatDispatcher::get_parser(const std::string& fil
   } else if (contains(name, "starphase")) {
     reader = std::make_unique<SummaryJsonReader>(file_path);
   } else {
-    bytes = read_for_dispatch(file_path, max_input_size, "Could not sniff %s: %s");
+    bytes = read_bytes("Could not sniff %s: %s");
     if (bytes) reader = _sniff(file_path, *bytes, sample);
     if (!reader) reader = std::make_unique<UploadTableReader>(file_path);
   }
   reader->max_input_size = max_input_size;
+  if (!bytes) bytes = std::move(preread);
   if (bytes) reader->_adopt_bytes(std::move(*bytes));
   return reader;
 }

@@ -31,6 +31,11 @@ class FormatDispatcher {
                                                  const std::optional<std::string>& sample = std::nullopt,
                                                  std::uint64_t max_input_size = kDefaultMaxInputSize);
 
+  // The same reader for `file_path` whose bytes (`bytes`) were already read
+  // within the limit: the file is not opened again.
+  static std::unique_ptr<ICallReader> get_parser(const std::string& file_path, const std::optional<std::string>& sample,
+                                                 std::uint64_t max_input_size, std::string bytes);
+
   // A reader for a JSON file recognised by its root members (or, for
   // Cyrius's results keyed by sample id, by its first member's value), or
   // nothing.
@@ -53,6 +58,11 @@ class FormatDispatcher {
   static bool _is_pypgx_tsv(const std::string& file_path);
   // The same for the bytes of `file_path`, already read.
   static bool _is_pypgx_tsv(const std::string& file_path, std::string_view bytes);
+
+ private:
+  static std::unique_ptr<ICallReader> choose_reader(const std::string& file_path,
+                                                    const std::optional<std::string>& sample,
+                                                    std::uint64_t max_input_size, std::optional<std::string> preread);
 };
 
 }  // namespace callset_converter

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "CallsetConverter/Parsers/SampleTableIndex.h"
 #include "CallsetConverter/Support/DelimitedText.h"
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
@@ -101,6 +102,14 @@ bool names_a_read_column(const std::string& header_cell) {
 SampleTableReader::SampleTableReader(const std::optional<std::string>& file_path_, std::optional<std::string> sample_id)
     : ICallReader(file_path_), sample(std::move(sample_id)) {}
 
+SampleTableReader::SampleTableReader(const std::optional<std::string>& file_path_, std::optional<std::string> sample_id,
+                                     std::shared_ptr<const SampleTableIndex> index)
+    : ICallReader(file_path_), sample(std::move(sample_id)), index_(std::move(index)) {}
+
+std::string SampleTableReader::_samples_held(const std::vector<IndexedRow>& rows) const {
+  return index_ ? index_->samples_held() : samples_held(rows);
+}
+
 std::vector<SampleTableReader::Row> SampleTableReader::_choose_rows(TextRow header,
                                                                     const std::vector<IndexedRow>& rows) const {
   std::vector<const IndexedRow*> chosen;
@@ -111,7 +120,7 @@ std::vector<SampleTableReader::Row> SampleTableReader::_choose_rows(TextRow head
   if (chosen.empty() && rows.size() == 1 && trim(rows.front().first_cell).empty()) chosen.push_back(&rows.front());
   if (sample && chosen.empty()) {
     throw InvalidArgumentError(file_path + ": no row for sample " + quoted_literal(*sample) + "; the table holds " +
-                               samples_held(rows));
+                               _samples_held(rows));
   }
   std::vector<TextRow> lines;
   for (const IndexedRow* row : chosen) {
@@ -132,7 +141,7 @@ std::vector<SampleTableReader::Row> SampleTableReader::_choose_rows(TextRow head
   // One report is one patient's: without a chosen sample, rows of two
   // samples are refused whatever genes they call.
   if (!sample && !names_a_read_column(header.front()) && names_several_samples(rows)) {
-    throw InvalidArgumentError(file_path + ": the table holds " + samples_held(rows) + "; choose one with --sample");
+    throw InvalidArgumentError(file_path + ": the table holds " + _samples_held(rows) + "; choose one with --sample");
   }
   std::vector<Row> selected;
   for (const TextRow& cells : lines) {
@@ -146,12 +155,20 @@ std::vector<SampleTableReader::Row> SampleTableReader::_choose_rows(TextRow head
 }
 
 std::vector<CallerStatement> SampleTableReader::parse() const {
-  const std::string_view text = _text(/*skip_bom=*/true);
-  DelimitedTextReader reader(text, kTabSeparated);
-  std::optional<TextRow> header = reader.next_row();
-  if (!header || header->empty()) throw InvalidArgumentError(file_path + ": the table has no header row");
-  const std::vector<IndexedRow> indexed = index_rows(text.substr(reader.position()));
-  const std::vector<Row> rows = _choose_rows(std::move(*header), indexed);
+  TextRow header;
+  std::vector<IndexedRow> indexed;
+  if (index_) {
+    header = index_->header();
+    indexed = index_->rows_of(sample);
+  } else {
+    const std::string_view text = _text(/*skip_bom=*/true);
+    DelimitedTextReader reader(text, kTabSeparated);
+    std::optional<TextRow> first = reader.next_row();
+    if (!first || first->empty()) throw InvalidArgumentError(file_path + ": the table has no header row");
+    header = std::move(*first);
+    indexed = index_rows(text.substr(reader.position()));
+  }
+  const std::vector<Row> rows = _choose_rows(std::move(header), indexed);
   const std::optional<std::string> file_gene = _gene_from_file_name();
   const std::vector<std::string> gene_columns(GENE_COLUMNS.begin(), GENE_COLUMNS.end());
   std::vector<CallerStatement> statements;
@@ -189,7 +206,7 @@ std::vector<CallerStatement> SampleTableReader::parse() const {
   for (const auto& statement : statements) {
     if (genes.insert(statement.gene).second) continue;
     if (!sample) {
-      throw InvalidArgumentError(file_path + ": the table holds " + samples_held(indexed) +
+      throw InvalidArgumentError(file_path + ": the table holds " + _samples_held(indexed) +
                                  "; choose one with --sample");
     }
     throw InvalidArgumentError(file_path + ": sample " + quoted_literal(*sample) + " has more than one row for " +

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,8 @@
 #include "CallsetConverter/Support/DelimitedText.h"
 
 namespace callset_converter {
+
+class SampleTableIndex;
 
 // Reads one PyPGx per-gene sample table (PyPGx's data.tsv, renamed to
 // <GENE>.tsv by the pipeline): one statement per sample row, the gene taken
@@ -49,6 +52,11 @@ class SampleTableReader : public ICallReader {
 
   using ICallReader::ICallReader;
   SampleTableReader(const std::optional<std::string>& file_path, std::optional<std::string> sample_id);
+  // A reader of a table already read and indexed by sample (a cohort table
+  // shared by many samples of one run): it parses only its sample's rows,
+  // and reads as a reader of the whole file would.
+  SampleTableReader(const std::optional<std::string>& file_path, std::optional<std::string> sample_id,
+                    std::shared_ptr<const SampleTableIndex> index);
 
   // Whether `header` (a first row, cells as read) names both the Genotype
   // and the Phenotype column; cells are trimmed, names compared exactly.
@@ -78,6 +86,13 @@ class SampleTableReader : public ICallReader {
   // The first of `columns` that the row holds a cell for, with trailing
   // ";" removed and then trimmed (possibly empty); nothing when none does.
   static std::optional<std::string> _value(const Row& row, const std::vector<std::string>& columns);
+
+ private:
+  // "N sample(s): ..." for an error: the whole table's samples, also when
+  // only the chosen sample's rows were looked at.
+  std::string _samples_held(const std::vector<IndexedRow>& rows) const;
+
+  std::shared_ptr<const SampleTableIndex> index_;
 };
 
 }  // namespace callset_converter

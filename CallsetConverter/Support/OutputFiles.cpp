@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -42,7 +43,9 @@ struct CleanupSlot {
   char path[PATH_MAX];
 };
 
-std::array<CleanupSlot, 32> cleanup_slots;
+// Room for a batch of sets (write_file_sets): each holds a lock and two or
+// three temporary files at once.
+std::array<CleanupSlot, 256> cleanup_slots;
 
 void remove_watched_files_and_end(int signal_number) {
   for (auto& slot : cleanup_slots) {
@@ -409,7 +412,9 @@ void write_all(int fd, std::string_view content, const std::string& given) {
   }
 }
 
-void write_temp(Destination& destination, std::string_view content, mode_t new_file_mode) {
+// Flushes the file to disk before closing it unless `sync` is off (a batch
+// flushes its files together).
+void write_temp(Destination& destination, std::string_view content, mode_t new_file_mode, bool sync = true) {
   const std::string lead = destination.directory + destination.temp_head + TEMP_MARK + std::to_string(::getpid()) + "-";
   for (int attempt = 0; destination.fd < 0; ++attempt) {
     const std::string path = lead + random_letters();
@@ -434,7 +439,7 @@ void write_temp(Destination& destination, std::string_view content, mode_t new_f
       // Neither allowed: the file keeps the writer's owner and group.
     }
   }
-  if (::fchmod(destination.fd, mode) != 0 || ::fsync(destination.fd) != 0) {
+  if (::fchmod(destination.fd, mode) != 0 || (sync && ::fsync(destination.fd) != 0)) {
     throw IoError(write_error(destination.given, errno));
   }
   if (::close(std::exchange(destination.fd, -1)) != 0) throw IoError(write_error(destination.given, errno));
@@ -511,6 +516,40 @@ void put_back(Destination& destination) {
   if (destination.kept_replaced) unwatch(std::exchange(destination.watch_slot, -1));
 }
 
+// A removal refused after the set is placed would leave the new set beside
+// a file that describes an old one: refused before anything is placed.
+void refuse_removals_not_permitted(const std::vector<std::string>& remove_after) {
+  for (const auto& path : remove_after) {
+    struct stat info {};
+    if (path.find('\0') == std::string::npos && ::lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
+      if (!may_replace(path, info.st_uid)) throw IoError(describe_errno("remove", path, EPERM) + NOT_OWNER);
+    }
+  }
+}
+
+// Places every written destination of a set. A failure part way puts every
+// destination placed so far back as it was: the set is whole, or the old
+// set stays. The replaced files go once all are placed.
+void place_set(std::vector<Destination>& destinations) {
+  std::size_t placed = 0;
+  try {
+    for (; placed < destinations.size(); ++placed) {
+      if (!destinations[placed].in_place) place(destinations[placed]);
+    }
+  } catch (...) {
+    while (placed-- > 0) {
+      if (destinations[placed].placed) put_back(destinations[placed]);
+    }
+    throw;
+  }
+  for (auto& destination : destinations) {
+    if (destination.temp.empty()) continue;
+    ::unlink(destination.temp.c_str());
+    destination.temp.clear();
+    unwatch(std::exchange(destination.watch_slot, -1));
+  }
+}
+
 std::vector<std::string> remove_paths(const std::vector<std::string>& paths) {
   std::vector<std::string> removed;
   for (const auto& path : paths) {
@@ -540,14 +579,7 @@ std::vector<std::string> write_files_together(const std::vector<OutputFile>& fil
     if (!destination.in_place) remove_leftovers(destination);
   }
 
-  // A removal refused later would leave the new set beside a file that
-  // describes an old one.
-  for (const auto& path : remove_after) {
-    struct stat info {};
-    if (path.find('\0') == std::string::npos && ::lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
-      if (!may_replace(path, info.st_uid)) throw IoError(describe_errno("remove", path, EPERM) + NOT_OWNER);
-    }
-  }
+  refuse_removals_not_permitted(remove_after);
 
   const mode_t new_file_mode = 0666 & ~current_umask();
   for (std::size_t i = 0; i < destinations.size(); ++i) {
@@ -558,28 +590,95 @@ std::vector<std::string> write_files_together(const std::vector<OutputFile>& fil
   }
   {
     const HeldSignals held;
-    // A failure part way puts every destination placed so far back as it
-    // was: the set is whole, or the old set stays.
-    std::size_t placed = 0;
-    try {
-      for (; placed < destinations.size(); ++placed) {
-        if (!destinations[placed].in_place) place(destinations[placed]);
-      }
-    } catch (...) {
-      while (placed-- > 0) {
-        if (destinations[placed].placed) put_back(destinations[placed]);
-      }
-      throw;
-    }
-    for (auto& destination : destinations) {
-      if (destination.temp.empty()) continue;
-      ::unlink(destination.temp.c_str());
-      destination.temp.clear();
-      unwatch(std::exchange(destination.watch_slot, -1));
-    }
+    place_set(destinations);
   }
   sync_directories(destinations);
   return remove_paths(remove_after);
+}
+
+namespace {
+
+// One set of a batch while it is staged: its lock and its destinations.
+struct StagedBatchSet {
+  explicit StagedBatchSet(const std::vector<OutputFile>& files) : set(files) {}
+  std::optional<SetLock> lock;
+  StagedSet set;
+};
+
+// Flushes the file systems holding `directories` to disk, one syncfs each.
+void sync_file_systems(const std::set<std::string>& directories) {
+  std::set<dev_t> synced;
+  for (const auto& directory : directories) {
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0) throw IoError(describe_errno("sync", directory, errno));
+    if (!synced.insert(info.st_dev).second) continue;
+    const FdGuard guard(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (guard.fd < 0 || ::syncfs(guard.fd) != 0) throw IoError(describe_errno("sync", directory, errno));
+  }
+}
+
+}  // namespace
+
+std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets) {
+  std::vector<FileSetOutcome> outcomes(sets.size());
+  const SignalScope signals;
+  const mode_t new_file_mode = 0666 & ~current_umask();
+  std::vector<std::unique_ptr<StagedBatchSet>> staged(sets.size());
+  std::set<std::string> directories;
+  for (std::size_t s = 0; s < sets.size(); ++s) {
+    if (sets[s].files.empty()) continue;
+    try {
+      auto batch_set = std::make_unique<StagedBatchSet>(sets[s].files);
+      refuse_removals_not_permitted(sets[s].remove_after);
+      std::vector<Destination>& destinations = batch_set->set.destinations;
+      if (!destinations.front().in_place) batch_set->lock.emplace(destinations.front());
+      for (const auto& destination : destinations) {
+        if (!destination.in_place) remove_leftovers(destination);
+      }
+      for (std::size_t i = 0; i < destinations.size(); ++i) {
+        if (destinations[i].in_place) continue;
+        write_temp(destinations[i], sets[s].files[i].content, new_file_mode, /*sync=*/false);
+        directories.insert(destinations[i].directory.empty() ? "." : destinations[i].directory);
+      }
+      staged[s] = std::move(batch_set);
+    } catch (...) {
+      outcomes[s].error = std::current_exception();
+    }
+  }
+  // The temporary files are complete on disk before any is renamed.
+  try {
+    sync_file_systems(directories);
+  } catch (...) {
+    for (std::size_t s = 0; s < sets.size(); ++s) {
+      if (staged[s]) outcomes[s].error = std::current_exception();
+    }
+    return outcomes;
+  }
+  for (std::size_t s = 0; s < sets.size(); ++s) {
+    if (!staged[s]) continue;
+    try {
+      std::vector<Destination>& destinations = staged[s]->set.destinations;
+      for (std::size_t i = 0; i < destinations.size(); ++i) {
+        if (destinations[i].in_place) write_in_place(destinations[i], sets[s].files[i].content);
+      }
+      const HeldSignals held;
+      place_set(destinations);
+    } catch (...) {
+      outcomes[s].error = std::current_exception();
+      staged[s].reset();
+    }
+  }
+  // Best effort, as for one set: the renames reach the disk together.
+  try {
+    sync_file_systems(directories);
+  } catch (const IoError&) {
+  }
+  for (std::size_t s = 0; s < sets.size(); ++s) {
+    if (!staged[s]) continue;
+    outcomes[s].removed = remove_paths(sets[s].remove_after);
+    staged[s].reset();
+  }
+  return outcomes;
 }
 
 CreatedDirectories::CreatedDirectories(const std::string& directory) {

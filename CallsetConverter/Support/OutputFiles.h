@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,30 @@ struct OutputFile {
 //   logged as a warning.
 std::vector<std::string> write_files_together(const std::vector<OutputFile>& files,
                                               const std::vector<std::string>& remove_after = {});
+
+// One set of files written together and the paths removed once it is in
+// place (see write_files_together).
+struct FileSet {
+  std::vector<OutputFile> files;
+  std::vector<std::string> remove_after;
+};
+
+// How writing one set of a batch ended: the paths removed, or the error
+// that kept the set from being written (none of its files is then in place).
+struct FileSetOutcome {
+  std::vector<std::string> removed;
+  std::exception_ptr error;
+};
+
+// Writes many sets, each by the rules of write_files_together, with one
+// flush to disk for the whole batch instead of one per file: every set's
+// temporary files are written and flushed together (one syncfs per file
+// system) before the first is renamed into place, and the renames are
+// flushed together afterwards. A set that fails leaves none of its files in
+// place and does not stop the others. Each set's lock is held from before
+// its temporary files until after its removals, so hold a batch to a few
+// dozen sets.
+std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets);
 
 // Creates `directory` and its missing parents ("" is the working directory).
 // Unless keep() is called, the directories it created are removed again when

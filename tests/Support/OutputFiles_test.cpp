@@ -5,6 +5,8 @@
 
 #include "CallsetConverter/Support/OutputFiles.h"
 
+#include "CallsetConverter/Support/Errors.h"
+
 #include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -237,6 +239,30 @@ TEST(OutputFileSet, ALaterFailedRenamePutsEveryEarlierDestinationBack) {
   EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"fifo", "r.json", "s.json"}));
   EXPECT_EQ(read_file(dir.file("r.json")), "old");
   EXPECT_EQ(mode_of(dir.file("r.json")), 0640);
+}
+
+// A batch: the set that cannot be written is left whole as it was and named,
+// the others are written by the rules of one set, sidecar removals included.
+TEST(OutputFileSet, ABatchWritesEverySetItCanAndNamesTheOneItCannot) {
+  TempDir dir;
+  dir.write("a/old.provenance.json", "earlier");
+  fs::create_directories(dir.file("b/r.json"));
+  dir.write("b/s.json", "old");
+  const std::vector<FileSetOutcome> outcomes = write_file_sets({
+      {{{dir.file("a/r.json"), "A"}, {dir.file("a/s.json"), "a"}}, {dir.file("a/old.provenance.json")}},
+      {{{dir.file("b/s.json"), "B"}, {dir.file("b/r.json"), "b"}}, {}},
+      {{{dir.file("c.json"), "C"}}, {}},
+  });
+  ASSERT_EQ(outcomes.size(), 3U);
+  EXPECT_FALSE(outcomes[0].error);
+  EXPECT_EQ(outcomes[0].removed, std::vector<std::string>{dir.file("a/old.provenance.json")});
+  EXPECT_EQ(names_in(dir.file("a")), (std::vector<std::string>{"r.json", "s.json"}));
+  EXPECT_EQ(read_file(dir.file("a/r.json")) + read_file(dir.file("a/s.json")) + read_file(dir.file("c.json")), "AaC");
+  ASSERT_TRUE(outcomes[1].error);
+  EXPECT_EQ(testing::message_of<IoError>([&] { std::rethrow_exception(outcomes[1].error); }),
+            "Cannot write " + dir.file("b/r.json") + ": Is a directory");
+  EXPECT_EQ(read_file(dir.file("b/s.json")), "old");
+  EXPECT_EQ(names_in(dir.file("b")), (std::vector<std::string>{"r.json", "s.json"}));
 }
 
 TEST(OutputFileSet, InterruptionRemovesTheTemporaryFilesAndEndsByTheSignal) {

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Runs the cohort workflow on 20 samples made from examples/, one of them broken.
+"""Runs the cohort workflow on 20 samples made from examples/, one of them broken, in chunks of 7,
+1 and 500 samples.
 
     cohort_workflow_test.py CONVERTER SOURCE_DIR
 
@@ -24,6 +25,7 @@ SOURCE_DIR = ""
 
 UNMAPPED_UPLOAD = "Gene,Diplotype,Phenotype\nCYP2C19,*1/*2,Likely Slow Metabolizer\nCYP2C9,*1/*1,Normal Metabolizer\n"
 BROKEN_SAMPLE = "S07"
+CHUNK_SIZES = [7, 1, 500]
 CONFIG = """\
 results: results
 gzip: true
@@ -79,11 +81,13 @@ class CohortWorkflowTest(unittest.TestCase):
                 sheet.write("\t".join([sample, *entries]) + "\n")
         with open(os.path.join(cls.scratch, "cohort.yaml"), "w") as stream:
             stream.write(CONFIG)
-        cls.workflow = subprocess.run(
+        cls.runs = {chunk_size: subprocess.run(
             ["snakemake", "-s", os.path.join(SOURCE_DIR, "workflow", "Snakefile"), "--cores", "2", "--keep-going",
-             "--configfile", "cohort.yaml", "--config", "samples=samples.tsv", f"converter={CONVERTER}"],
-            cwd=cls.scratch, capture_output=True, text=True, timeout=900)
-        cls.results = os.path.join(cls.scratch, "results")
+             "--configfile", "cohort.yaml", "--config", "samples=samples.tsv", f"converter={CONVERTER}",
+             f"results=results-{chunk_size}", f"chunk_size={chunk_size}"],
+            cwd=cls.scratch, capture_output=True, text=True, timeout=900) for chunk_size in CHUNK_SIZES}
+        cls.workflow = cls.runs[CHUNK_SIZES[0]]
+        cls.results = os.path.join(cls.scratch, f"results-{CHUNK_SIZES[0]}")
 
     @classmethod
     def tearDownClass(cls):
@@ -124,6 +128,29 @@ class CohortWorkflowTest(unittest.TestCase):
                 self.assertEqual(read_json(os.path.join(folder, "helvara_pgx.provenance.json")), sidecar)
                 self.assertTrue(os.path.exists(os.path.join(self.results, ".checked", sample)))
 
+    def test_every_chunk_size_gives_the_same_results(self):
+        def tree(results):
+            # Log lines name the results folder, which differs between the runs.
+            name = os.path.basename(results).encode()
+            files = {}
+            for folder, folders, names in os.walk(results):
+                folders[:] = [name for name in folders if not name.startswith(".")]
+                for entry in names:
+                    path = os.path.join(folder, entry)
+                    with open(path, "rb") as stream:
+                        data = stream.read()
+                    data = gzip.decompress(data) if path.endswith(".gz") else data
+                    files[os.path.relpath(path, results)] = data.replace(name, b"results")
+            return files
+
+        expected = tree(self.results)
+        self.assertEqual(len([name for name in expected if name.endswith("converter.log")]), 20)
+        for chunk_size in CHUNK_SIZES[1:]:
+            with self.subTest(chunk_size=chunk_size):
+                run = self.runs[chunk_size]
+                self.assertEqual(run.returncode, self.workflow.returncode, run.stdout + run.stderr)
+                self.assertEqual(tree(os.path.join(self.scratch, f"results-{chunk_size}")), expected)
+
     def test_the_broken_sample_keeps_its_error_and_no_result(self):
         folder = os.path.join(self.results, BROKEN_SAMPLE)
         self.assertEqual(sorted(name for name in os.listdir(folder) if not name.startswith(".")),
@@ -155,6 +182,7 @@ class CohortWorkflowTest(unittest.TestCase):
         with open(os.path.join(self.scratch, "missing-file.tsv"), "w") as sheet:
             sheet.write("sample\tinputs\nS1\tunmapped.csv\nS2\tnowhere.json\n")
         cases = [
+            (["samples=samples.tsv", f"converter={CONVERTER}", "chunk_size=0"], "chunk_size"),
             (["samples=bad-sheet.tsv", f"converter={CONVERTER}"],
              "bad-sheet.tsv, line 3: sample S1 is listed twice (first on line 2)"),
             (["samples=missing-file.tsv", f"converter={CONVERTER}"], "nowhere.json"),

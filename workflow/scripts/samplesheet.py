@@ -138,6 +138,16 @@ def converter_command(config, sample, output_dir):
     return shlex.join(command)
 
 
+def cohort_command(config, sheet, output_dir):
+    """The shell command converting the samples of the sheet `sheet` into `output_dir`, quoted for the shell."""
+    command = []
+    if config["mappings_dir"]:
+        command += ["env", "CALLSET_CONVERTER_MAPPINGS_DIR=" + os.path.abspath(config["mappings_dir"])]
+    # --genes, last among the options, takes every argument after it.
+    command += [config["converter"], "--output-dir", output_dir, "--cohort=" + sheet, *converter_options(config)]
+    return shlex.join(command)
+
+
 def result_name(config):
     """The name of the result file the converter writes in each sample's folder."""
     return config["output_json"] + (".gz" if config["gzip"] else "")

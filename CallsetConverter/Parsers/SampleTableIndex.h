@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "CallsetConverter/Parsers/SampleTableReader.h"
+
+namespace callset_converter {
+
+// A PyPGx cohort table read once for a whole run and indexed by sample:
+// each sample's reader then parses only its own rows. The table's bytes are
+// held once, and each row costs its first cell and a few words of index
+// beside them, so the memory is about the table's size however many samples
+// read it.
+class SampleTableIndex {
+ public:
+  // Indexes the bytes of `file_path` (already read, within the run's size
+  // limit) in one pass. Raises what a reader of the whole file raises for
+  // undecodable bytes or a missing header row.
+  SampleTableIndex(const std::string& file_path, std::string bytes);
+
+  // The header row as read.
+  const TextRow& header() const { return header_; }
+
+  // The rows a reader of the whole file would choose from for `sample`:
+  // every row when no sample is chosen; otherwise the rows whose first cell
+  // is the sample, or the table's only row (whose sample the reader checks).
+  std::vector<SampleTableReader::IndexedRow> rows_of(const std::optional<std::string>& sample) const;
+
+  // "N sample(s): A, B, ..." for the whole table, as its reader names them.
+  const std::string& samples_held() const { return samples_held_; }
+
+  // The bytes the index holds: the table and the index itself.
+  std::size_t memory_bytes() const;
+
+ private:
+  std::unique_ptr<SampleTableReader> source_;  // owns the bytes and decodes them
+  TextRow header_;
+  std::vector<SampleTableReader::IndexedRow> rows_;  // in file order
+  std::vector<std::uint32_t> by_sample_;             // row numbers ordered by sample, then file order
+  std::string samples_held_;
+};
+
+}  // namespace callset_converter
