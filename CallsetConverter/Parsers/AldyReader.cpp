@@ -18,21 +18,6 @@ constexpr const char* GENE = "Gene";
 constexpr const char* SOLUTION_ID = "SolutionID";
 constexpr const char* MAJOR = "Major";
 
-// Each line of `text` with its number, line ends ("\n", "\r\n") removed.
-template <typename Visit>
-void for_each_line(std::string_view text, Visit&& visit) {
-  std::size_t number = 0;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    visit(++number, line);
-    start = end + 1;
-  }
-}
-
 // The "key=value" members of a "#Solution N: minors; gene=...; cpic=..."
 // line (Aldy 4.8 and later); the minor alleles before them are not read.
 std::map<std::string, std::string, std::less<>> solution_members(std::string_view line) {

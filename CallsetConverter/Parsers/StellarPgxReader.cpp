@@ -26,15 +26,7 @@ constexpr std::size_t BANNER_LINES = 8;
 
 std::vector<std::string_view> lines_of(std::string_view text) {
   std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    lines.push_back(line);
-    start = end + 1;
-  }
+  for_each_line(text, [&](std::size_t, std::string_view line) { lines.push_back(line); });
   return lines;
 }
 

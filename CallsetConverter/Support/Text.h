@@ -80,4 +80,19 @@ std::string escape_line_breaks(std::string_view text);
 // \udcXX; nothing after such a byte is lost.
 std::string decode_file_name(std::string_view bytes);
 
+// Each line of `text` with its number, line ends ("\n", "\r\n") removed.
+template <typename Visit>
+void for_each_line(std::string_view text, Visit&& visit) {
+  std::size_t number = 0;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    visit(++number, line);
+    start = end + 1;
+  }
+}
+
 }  // namespace callset_converter
