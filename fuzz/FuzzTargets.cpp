@@ -318,7 +318,7 @@ void command_line(std::string_view input) {
                                              C::OUTPUT_JSON,           C::GZIP_OUTPUT, C::WRITE_PROVENANCE,
                                              C::RECOVER_DROPPED_GENES, C::GENE_FILTER, C::PHENOTYPE_SOURCE};
   // Options that are off unless given follow the nine, only when given.
-  static const std::set<std::string> optional_keys = {C::SAMPLE, C::MAX_INPUT_SIZE, C::FHIR};
+  static const std::set<std::string> optional_keys = {C::SAMPLE, C::MAX_INPUT_SIZE, C::FHIR, C::COHORT};
   std::size_t index = 0;
   for (const auto& [key, value] : options.request.items()) {
     if (index >= std::size(request_keys) && optional_keys.contains(key)) continue;
