@@ -216,9 +216,10 @@ SampleOutputs CallsetConverter::convert_sample(const std::vector<std::string>& f
   // lies there.
   std::vector<std::string> destinations{out_path, sidecar_path};
   if (fhir) destinations.push_back(fhir_path(out_path));
-  refuse_outputs_over_inputs(files, destinations);
+  refuse_outputs_over_inputs(files, destinations, known_files);
   const std::vector<ReportRecord> results = parse_files(files);
   JsonDict payload = JsonDict::array();
+  payload.get_ref<JsonDict::array_t&>().reserve(results.size());
   for (const auto& record : results) payload.push_back(record.to_result());
 
   SampleOutputs outputs;
@@ -407,7 +408,7 @@ std::vector<ReportRecord> CallsetConverter::_merge(const std::vector<CallerState
   const std::vector<std::string> recoverable = rules_text_list(normalizer.rules, "recoverable_genes");
   GeneMergeRules rules{_source_preference(), is_truthy(find_member(normalizer.rules, "allow_source_fallback")),
                        std::set<std::string>(recoverable.begin(), recoverable.end()), recover_dropped_genes,
-                       gene_filter};
+                       gene_filter, known_files};
   return GeneMerge(normalizer, std::move(rules)).merge(calls);
 }
 
@@ -447,9 +448,10 @@ JsonDict CallsetConverter::_provenance_document(const std::vector<ReportRecord>&
   }
 
   JsonDict genes = JsonDict::array();
+  genes.get_ref<JsonDict::array_t&>().reserve(results.size());
   for (const auto& record : results) genes.push_back(record.to_provenance());
 
-  JsonDict document = JsonDict::object();
+  JsonDict document = json_object(11);
   document["parserVersion"] = package_version();
   document["resultSha256"] = result_sha256;
   if (sample) document[C::SAMPLE] = *sample;

@@ -13,6 +13,7 @@
 #include "CallsetConverter/Models/CallerStatement.h"
 #include "CallsetConverter/Models/JsonDict.h"
 #include "CallsetConverter/Models/ReportRecord.h"
+#include "CallsetConverter/OutputGuard.h"
 #include "CallsetConverter/Parsers/ICallReader.h"
 #include "CallsetConverter/Parsers/TermHarmonizer.h"
 #include "CallsetConverter/Support/OutputFiles.h"
@@ -70,6 +71,8 @@ class CallsetConverter {
   // Files read once for many samples of a cohort run (not owned); absent,
   // each reader reads its own file.
   const SharedInputs* shared_inputs = nullptr;
+  // The device and inode of those files, found once for the run (not owned).
+  const KnownFiles* known_files = nullptr;
 
   // An absent, null or empty request gives every default. A request with a
   // "cohort" member is refused (see run_cohort in Cohort.h). "gzip_output",

@@ -1,5 +1,7 @@
 #include "CallsetConverter/Cohort.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -149,7 +151,8 @@ SampleSheet SampleSheet::read(const std::string& path, std::uint64_t max_size) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
   }();
   SampleSheet sheet;
-  std::unordered_map<std::string, std::uint32_t> path_numbers;
+  std::unordered_map<std::string, std::uint32_t> path_numbers;    // by normal form
+  std::unordered_map<std::string, std::uint32_t> number_of_cell;  // by the cell as written
   std::unordered_map<std::string, std::size_t> first_line_of;
   bool header_seen = false;
   bool has_pypgx_column = false;
@@ -189,14 +192,20 @@ SampleSheet SampleSheet::read(const std::string& path, std::uint64_t max_size) {
     }
     for (std::size_t i = 1; i < cells.size(); ++i) {
       if (cells[i].empty()) continue;
-      const auto [slot, added] =
-          path_numbers.emplace(sheet_path(folder, cells[i]), static_cast<std::uint32_t>(sheet.paths.size()));
-      if (added) {
-        sheet.paths.push_back(slot->first);
-        sheet.uses.push_back(0);
+      // A shared table is written the same way on every line: its path is
+      // put in normal form once.
+      auto known = number_of_cell.find(cells[i]);
+      if (known == number_of_cell.end()) {
+        const auto [slot, added] =
+            path_numbers.emplace(sheet_path(folder, cells[i]), static_cast<std::uint32_t>(sheet.paths.size()));
+        if (added) {
+          sheet.paths.push_back(slot->first);
+          sheet.uses.push_back(0);
+        }
+        known = number_of_cell.emplace(cells[i], slot->second).first;
       }
-      ++sheet.uses[slot->second];
-      sample.inputs.push_back(slot->second);
+      ++sheet.uses[known->second];
+      sample.inputs.push_back(known->second);
     }
     if (sample.inputs.empty())
       throw SampleSheetError(where + ": sample " + sample.id + " lists no input file or directory");
@@ -228,12 +237,17 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
   const SampleSheet sheet = SampleSheet::read(sheet_member->get<std::string>(), converter.max_input_size);
   const std::string cohort_dir = converter.output_dir;
 
-  // Every file named by more than one sample is read once, up front.
+  // Every file named by more than one sample is read once, up front, and
+  // looked at once: each sample's run takes its identity from here.
   SharedInputs shared(converter.max_input_size);
+  KnownFiles known;
   for (std::size_t i = 0; i < sheet.paths.size(); ++i) {
-    if (sheet.uses[i] > 1 && is_regular_file(sheet.paths[i])) shared.keep(sheet.paths[i]);
+    struct stat info {};
+    if (sheet.uses[i] < 2 || ::stat(sheet.paths[i].c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    if (shared.keep(sheet.paths[i])) known.emplace(sheet.paths[i], std::pair{info.st_dev, info.st_ino});
   }
   converter.shared_inputs = &shared;
+  converter.known_files = &known;
   log_debug("Holding %d bytes of shared inputs", shared.memory_bytes());
 
   std::vector<CohortSampleStatus> statuses(sheet.samples.size());
@@ -287,17 +301,18 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
       std::vector<std::string> inputs;
       for (const std::uint32_t number : sample.inputs) {
         const std::string& input = sheet.paths[number];
-        if (!path_exists(input)) throw FileNotFoundError("File not found: " + input);
+        if (!known.contains(input) && !path_exists(input)) throw FileNotFoundError("File not found: " + input);
         inputs.push_back(input);
       }
-      // One directory is scanned, as --input-dir; anything else is the list.
+      // One directory is scanned, as --input-dir; anything else is the list,
+      // every file of which is there.
       const bool one_directory = inputs.size() == 1 && is_directory(inputs.front());
       converter.input_dir = one_directory ? inputs.front() : ".";
-      converter.input_files = one_directory ? std::vector<std::string>{} : std::move(inputs);
+      converter.input_files = one_directory ? std::vector<std::string>{} : inputs;
       converter.output_dir = join_path(cohort_dir, sample.id);
       converter.sample = sample.pypgx_sample;
       converter.forget_earlier_runs();
-      SampleOutputs outputs = converter.convert_sample(converter._resolve_input_files());
+      SampleOutputs outputs = converter.convert_sample(one_directory ? converter._resolve_input_files() : inputs);
       pending.push_back({index, std::move(outputs), converter.output_dir});
       mark.set("");
       log_debug("Sample %s converted", sample.id);

@@ -10,6 +10,7 @@
 #include "CallsetConverter/HelvaraPgxConstants.h"
 #include "CallsetConverter/Models/CallerStatement.h"
 #include "CallsetConverter/Models/ReportRecord.h"
+#include "CallsetConverter/OutputGuard.h"
 #include "CallsetConverter/Parsers/TermHarmonizer.h"
 
 namespace callset_converter {
@@ -26,6 +27,8 @@ struct GeneMergeRules {
   bool recover_dropped_genes = true;
   // When not empty, the only genes merged (exact comparison).
   std::set<std::string> gene_filter;
+  // Input files whose identity is already known (see file_identity).
+  const KnownFiles* known_files = nullptr;
 };
 
 // Whether two normalised star alleles name one diplotype: as the unordered
@@ -76,7 +79,7 @@ class GeneMerge {
 
   // Numbers the callers of `calls`, one number per input file (by file
   // identity) or, for a statement without a file, per format label.
-  static std::vector<std::size_t> number_callers(const std::vector<CallerStatement>& calls);
+  std::vector<std::size_t> number_callers(const std::vector<CallerStatement>& calls) const;
   std::optional<ReportRecord> merge_gene(const std::string& gene, std::vector<Candidate>& ordered,
                                          std::vector<std::string>& dropped);
   void order(std::vector<Candidate>& candidates) const;

@@ -111,10 +111,18 @@ bool same_file(const std::string& first, const std::string& second) {
   return !first_error && !second_error && first_resolved == second_resolved;
 }
 
-std::string file_identity(const std::string& path) {
+std::string file_identity(const std::string& path, const KnownFiles* known) {
+  const auto inode_key = [](dev_t device, ino_t inode) {
+    return "inode " + std::to_string(device) + ":" + std::to_string(inode);
+  };
+  if (known != nullptr) {
+    if (const auto found = known->find(path); found != known->end()) {
+      return inode_key(found->second.first, found->second.second);
+    }
+  }
   struct stat info {};
   if (path.find('\0') == std::string::npos && ::stat(path.c_str(), &info) == 0) {
-    return "inode " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    return inode_key(info.st_dev, info.st_ino);
   }
   std::error_code error;
   const auto resolved = std::filesystem::weakly_canonical(path, error);
@@ -128,7 +136,13 @@ namespace {
 // exists (`missing` when nothing is there), and its resolved form, resolved
 // only when asked.
 struct PathIdentity {
-  explicit PathIdentity(std::string path_) : path(std::move(path_)) {
+  PathIdentity(std::string path_, const KnownFiles* known) : path(std::move(path_)) {
+    if (known != nullptr) {
+      if (const auto found = known->find(path); found != known->end()) {
+        file = found->second;
+        return;
+      }
+    }
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0) {
       file.emplace(info.st_dev, info.st_ino);
@@ -162,16 +176,17 @@ bool same(PathIdentity& first, PathIdentity& second) {
 
 }  // namespace
 
-void refuse_outputs_over_inputs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs) {
+void refuse_outputs_over_inputs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs,
+                                const KnownFiles* known) {
   // Each path is looked at once, not once per pair: a sample of a cohort
   // names twenty inputs or more.
   std::vector<PathIdentity> input_identities;
   input_identities.reserve(inputs.size());
-  for (const auto& input : inputs) input_identities.emplace_back(input);
+  for (const auto& input : inputs) input_identities.emplace_back(input, known);
   const bool inputs_exist =
       std::all_of(input_identities.begin(), input_identities.end(), [](const auto& input) { return input.file; });
   for (const auto& output : outputs) {
-    PathIdentity output_identity(output);
+    PathIdentity output_identity(output, nullptr);
     // Nothing at the output's place: no existing input resolves there.
     if (output_identity.missing && inputs_exist) continue;
     for (auto& input : input_identities) {

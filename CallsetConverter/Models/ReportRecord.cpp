@@ -37,7 +37,7 @@ void ReportRecord::add_warning(const std::optional<std::string>& warning) {
 }
 
 JsonDict ReportRecord::to_result() const {
-  JsonDict result = JsonDict::object();
+  JsonDict result = json_object(4);
   result[C::ID] = gene;
   result[C::NAME] = gene;
   result[C::STAR_ALLELE] = optional_value(star_allele);
@@ -46,7 +46,7 @@ JsonDict ReportRecord::to_result() const {
 }
 
 JsonDict ReportRecord::to_provenance() const {
-  JsonDict provenance = JsonDict::object();
+  JsonDict provenance = json_object(4);
   provenance[C::ID] = gene;
   provenance[C::SOURCE] = optional_value(source);
   provenance[C::PROVENANCE_PHENOTYPE_SOURCE] = optional_value(phenotype_source);

@@ -14,15 +14,21 @@ namespace callset_converter {
 
 namespace {
 
-const std::string& checked_path(const std::optional<std::string>& file_path) {
+const std::string& given_path(const std::optional<std::string>& file_path) {
   if (!file_path || file_path->empty()) throw InvalidArgumentError("file_path cannot be empty");
-  if (!path_exists(*file_path)) throw FileNotFoundError("File not found: " + *file_path);
+  return *file_path;
+}
+
+const std::string& checked_path(const std::optional<std::string>& file_path) {
+  if (!path_exists(given_path(file_path))) throw FileNotFoundError("File not found: " + *file_path);
   return *file_path;
 }
 
 }  // namespace
 
 ICallReader::ICallReader(const std::optional<std::string>& file_path_) : file_path(checked_path(file_path_)) {}
+
+ICallReader::ICallReader(const std::optional<std::string>& file_path_, ContentHeld) : file_path(given_path(file_path_)) {}
 
 ICallReader::ICallReader(const char* file_path_)
     : ICallReader(file_path_ == nullptr ? std::nullopt : std::optional<std::string>(file_path_)) {}

@@ -38,6 +38,10 @@ class ICallReader {
   explicit ICallReader(const std::optional<std::string>& file_path);
   // The same checks; a null pointer counts as an absent path.
   explicit ICallReader(const char* file_path);
+  // A reader of content already read for the run (a cohort's shared table):
+  // only the empty path is refused, the file is not looked at again.
+  struct ContentHeld {};
+  ICallReader(const std::optional<std::string>& file_path, ContentHeld);
   virtual ~ICallReader();
 
   ICallReader(const ICallReader&) = delete;

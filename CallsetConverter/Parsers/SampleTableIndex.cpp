@@ -32,6 +32,7 @@ SampleTableIndex::SampleTableIndex(const std::string& file_path, std::string byt
   names.reserve(rows_.size());
   for (const auto& row : rows_) names.emplace_back(row.first_cell);
   samples_held_ = ICallReader::_samples_held(names);
+  file_gene_ = source_->_gene_from_file_name();
 }
 
 std::vector<SampleTableReader::IndexedRow> SampleTableIndex::rows_of(const std::optional<std::string>& sample) const {

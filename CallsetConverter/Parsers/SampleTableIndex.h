@@ -31,6 +31,9 @@ class SampleTableIndex {
   // is the sample, or the table's only row (whose sample the reader checks).
   std::vector<SampleTableReader::IndexedRow> rows_of(const std::optional<std::string>& sample) const;
 
+  // The gene the file's name gives, as its reader finds it.
+  const std::optional<std::string>& file_gene() const { return file_gene_; }
+
   // "N sample(s): A, B, ..." for the whole table, as its reader names them.
   const std::string& samples_held() const { return samples_held_; }
 
@@ -43,6 +46,7 @@ class SampleTableIndex {
   std::vector<SampleTableReader::IndexedRow> rows_;  // in file order
   std::vector<std::uint32_t> by_sample_;             // row numbers ordered by sample, then file order
   std::string samples_held_;
+  std::optional<std::string> file_gene_;
 };
 
 }  // namespace callset_converter

@@ -25,8 +25,9 @@ std::string SampleTableReader::reader_source_name() const { return source_name; 
 
 std::optional<std::string> SampleTableReader::_value(const Row& row, const std::vector<std::string>& columns) {
   for (const auto& column : columns) {
-    const auto found = row.find(column);
-    if (found == row.end() || !found->second) continue;
+    // The later of two equal header cells is the one read.
+    const auto found = std::find_if(row.rbegin(), row.rend(), [&](const auto& cell) { return cell.first == column; });
+    if (found == row.rend() || !found->second) continue;
     // PyPGx ends its ";"-separated lists with a separator; only trailing
     // ones go, and before trimming, so "*1/*2; " keeps its semicolon.
     std::string_view text = *found->second;
@@ -104,13 +105,13 @@ SampleTableReader::SampleTableReader(const std::optional<std::string>& file_path
 
 SampleTableReader::SampleTableReader(const std::optional<std::string>& file_path_, std::optional<std::string> sample_id,
                                      std::shared_ptr<const SampleTableIndex> index)
-    : ICallReader(file_path_), sample(std::move(sample_id)), index_(std::move(index)) {}
+    : ICallReader(file_path_, ContentHeld{}), sample(std::move(sample_id)), index_(std::move(index)) {}
 
 std::string SampleTableReader::_samples_held(const std::vector<IndexedRow>& rows) const {
   return index_ ? index_->samples_held() : samples_held(rows);
 }
 
-std::vector<SampleTableReader::Row> SampleTableReader::_choose_rows(TextRow header,
+std::vector<SampleTableReader::Row> SampleTableReader::_choose_rows(const TextRow& given_header,
                                                                     const std::vector<IndexedRow>& rows) const {
   std::vector<const IndexedRow*> chosen;
   for (const auto& row : rows) {
@@ -132,22 +133,28 @@ std::vector<SampleTableReader::Row> SampleTableReader::_choose_rows(TextRow head
   // the chosen rows decide, so that a sample reads the same out of a cohort
   // table as out of a table of its own rows.
   const bool printed_layout =
-      !lines.empty() && !header.front().empty() && header.front().front() == ' ' &&
-      std::all_of(lines.begin(), lines.end(), [&](const TextRow& cells) { return cells.size() == header.size() + 1; });
+      !lines.empty() && !given_header.front().empty() && given_header.front().front() == ' ' &&
+      std::all_of(lines.begin(), lines.end(),
+                  [&](const TextRow& cells) { return cells.size() == given_header.size() + 1; });
+  TextRow realigned;
   if (printed_layout) {
-    header.front() = trim(header.front());
-    header.insert(header.begin(), std::string());
+    realigned = given_header;
+    realigned.front() = trim(realigned.front());
+    realigned.insert(realigned.begin(), std::string());
   }
+  const TextRow& header = printed_layout ? realigned : given_header;
   // One report is one patient's: without a chosen sample, rows of two
   // samples are refused whatever genes they call.
   if (!sample && !names_a_read_column(header.front()) && names_several_samples(rows)) {
     throw InvalidArgumentError(file_path + ": the table holds " + _samples_held(rows) + "; choose one with --sample");
   }
   std::vector<Row> selected;
-  for (const TextRow& cells : lines) {
+  for (TextRow& cells : lines) {
     Row row;
+    row.reserve(header.size());
     for (std::size_t column = 0; column < header.size(); ++column) {
-      row[header[column]] = column < cells.size() ? std::optional<std::string>(cells[column]) : std::nullopt;
+      row.emplace_back(header[column],
+                       column < cells.size() ? std::optional<std::string>(std::move(cells[column])) : std::nullopt);
     }
     selected.push_back(std::move(row));
   }
@@ -155,22 +162,23 @@ std::vector<SampleTableReader::Row> SampleTableReader::_choose_rows(TextRow head
 }
 
 std::vector<CallerStatement> SampleTableReader::parse() const {
-  TextRow header;
+  TextRow own_header;
+  const TextRow* header = &own_header;
   std::vector<IndexedRow> indexed;
   if (index_) {
-    header = index_->header();
+    header = &index_->header();
     indexed = index_->rows_of(sample);
   } else {
     const std::string_view text = _text(/*skip_bom=*/true);
     DelimitedTextReader reader(text, kTabSeparated);
     std::optional<TextRow> first = reader.next_row();
     if (!first || first->empty()) throw InvalidArgumentError(file_path + ": the table has no header row");
-    header = std::move(*first);
+    own_header = std::move(*first);
     indexed = index_rows(text.substr(reader.position()));
   }
-  const std::vector<Row> rows = _choose_rows(std::move(header), indexed);
-  const std::optional<std::string> file_gene = _gene_from_file_name();
-  const std::vector<std::string> gene_columns(GENE_COLUMNS.begin(), GENE_COLUMNS.end());
+  const std::vector<Row> rows = _choose_rows(*header, indexed);
+  const std::optional<std::string> file_gene = index_ ? index_->file_gene() : _gene_from_file_name();
+  static const std::vector<std::string> gene_columns(GENE_COLUMNS.begin(), GENE_COLUMNS.end());
   std::vector<CallerStatement> statements;
   for (const Row& row : rows) {
     std::optional<std::string> gene = _value(row, gene_columns);

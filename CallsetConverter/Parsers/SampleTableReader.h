@@ -34,8 +34,9 @@ class SampleTableReader : public ICallReader {
   // One data row: header cell text, exactly as written, to the row's cell;
   // absent for a column the row is too short to reach. Cells beyond the
   // header have no name and are not kept. Of two equal header cells the
-  // later column's value is kept.
-  using Row = std::map<std::string, std::optional<std::string>>;
+  // later column's value is the one read. Kept flat, in column order: a row
+  // has a few columns and is read a few times.
+  using Row = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
   // One data row as index_rows finds it: the text of its first cell, where
   // PyPGx writes the sample name under an unnamed header cell, and the row's
@@ -80,7 +81,7 @@ class SampleTableReader : public ICallReader {
   // The rows of the chosen sample (every row when none is chosen), each
   // read under `header`; InvalidArgumentError when the chosen sample has no
   // row, or when none is chosen and the rows are of several samples.
-  std::vector<Row> _choose_rows(TextRow header, const std::vector<IndexedRow>& rows) const;
+  std::vector<Row> _choose_rows(const TextRow& header, const std::vector<IndexedRow>& rows) const;
   // The gene symbol carried by the file name, if the name is one.
   std::optional<std::string> _gene_from_file_name() const;
   // The first of `columns` that the row holds a cell for, with trailing

@@ -11,8 +11,8 @@
 
 namespace callset_converter {
 
-void SharedInputs::keep(const std::string& path) {
-  if (kept_.contains(path)) return;
+bool SharedInputs::keep(const std::string& path) {
+  if (kept_.contains(path)) return true;
   try {
     std::string bytes = read_file_bytes(path, max_input_size_);
     Kept kept;
@@ -23,8 +23,10 @@ void SharedInputs::keep(const std::string& path) {
       kept.bytes = std::move(bytes);
     }
     kept_.emplace(path, std::move(kept));
+    return true;
   } catch (const std::exception& error) {
     log_debug("Not keeping %s for the run: %s", path, std::string(error.what()));
+    return false;
   }
 }
 

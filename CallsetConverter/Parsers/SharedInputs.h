@@ -21,10 +21,10 @@ class SharedInputs {
  public:
   explicit SharedInputs(std::uint64_t max_input_size) : max_input_size_(max_input_size) {}
 
-  // Reads `path` and keeps it for the run. A file that cannot be read or
-  // indexed is not kept: each sample's reader meets the fault itself and
-  // reports it as a run of that sample alone would.
-  void keep(const std::string& path);
+  // Reads `path` and keeps it for the run; whether it is kept. A file that
+  // cannot be read or indexed is not kept: each sample's reader meets the
+  // fault itself and reports it as a run of that sample alone would.
+  bool keep(const std::string& path);
 
   // The reader for `path` and `sample`, as FormatDispatcher::get_parser
   // chooses it, on the kept content when the file is kept.

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -249,6 +250,7 @@ struct Destination {
   std::string target;     // symbolic links followed
   std::string directory;  // of the target, see directory_of
   std::string temp_head;  // the target's name, shortened to leave room for the temporary suffix
+  std::size_t name_max = NAME_MAX;  // the longest name the directory takes
   bool in_place = false;  // a device or FIFO, written directly
   std::optional<struct stat> existing;
   std::string temp;  // the temporary file while it exists; once placed, the replaced file, if kept
@@ -273,7 +275,9 @@ bool may_replace(const std::string& path, uid_t owner) {
 
 constexpr const char* NOT_OWNER = " (it belongs to another user in a sticky directory)";
 
-Destination inspect(const std::string& path) {
+// `previous`, the set's destination before this one, lends its directory's
+// name limit when the two share the directory.
+Destination inspect(const std::string& path, const Destination* previous) {
   Destination destination;
   destination.given = path;
   if (path.empty() || path.find('\0') != std::string::npos) throw IoError(write_error(path, EINVAL));
@@ -305,10 +309,12 @@ Destination inspect(const std::string& path) {
     throw IoError(write_error(path, EPERM) + NOT_OWNER);
   }
   const std::string name = base_name(destination.target);
-  const std::size_t limit = name_limit(destination.directory);
+  destination.name_max = previous != nullptr && previous->directory == destination.directory
+                             ? previous->name_max
+                             : name_limit(destination.directory);
   // Found now, before anything of the set is in place.
-  if (name.size() > limit) throw IoError(write_error(path, ENAMETOOLONG));
-  destination.temp_head = fitted_name(name, TEMP_SUFFIX_MAX, limit);
+  if (name.size() > destination.name_max) throw IoError(write_error(path, ENAMETOOLONG));
+  destination.temp_head = fitted_name(name, TEMP_SUFFIX_MAX, destination.name_max);
   return destination;
 }
 
@@ -319,8 +325,7 @@ Destination inspect(const std::string& path) {
 class SetLock {
  public:
   explicit SetLock(const Destination& first)
-      : path_(first.directory +
-              fitted_name(base_name(first.target), std::strlen(LOCK_SUFFIX), name_limit(first.directory)) +
+      : path_(first.directory + fitted_name(base_name(first.target), std::strlen(LOCK_SUFFIX), first.name_max) +
               LOCK_SUFFIX),
         given_(first.given) {
     for (;;) {
@@ -369,7 +374,10 @@ class SetLock {
 class StagedSet {
  public:
   explicit StagedSet(const std::vector<OutputFile>& files) {
-    for (const auto& file : files) destinations.push_back(inspect(file.path));
+    destinations.reserve(files.size());
+    for (const auto& file : files) {
+      destinations.push_back(inspect(file.path, destinations.empty() ? nullptr : &destinations.back()));
+    }
   }
   ~StagedSet() {
     for (auto& destination : destinations) {
@@ -386,18 +394,29 @@ class StagedSet {
   std::vector<Destination> destinations;
 };
 
-// Removes temporary files of `destination` whose writing process is gone.
-void remove_leftovers(const Destination& destination) {
+// Removes temporary files of the destinations whose writing process is
+// gone; each directory is read once, however many destinations it holds.
+void remove_leftovers(const std::vector<Destination>& destinations) {
   namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::path directory = destination.directory.empty() ? fs::path(".") : fs::path(destination.directory);
-  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    const std::optional<pid_t> writer = temp_writer(name, destination.temp_head);
-    if (!writer || *writer == ::getpid()) continue;
-    // A live writer, or one of another user (EPERM), keeps its file.
-    if (::kill(*writer, 0) == 0 || errno != ESRCH) continue;
-    ::unlink((destination.directory + name).c_str());
+  std::map<std::string, std::vector<const std::string*>> heads_by_directory;
+  for (const auto& destination : destinations) {
+    if (!destination.in_place) heads_by_directory[destination.directory].push_back(&destination.temp_head);
+  }
+  const pid_t self = ::getpid();
+  for (const auto& [directory, heads] : heads_by_directory) {
+    std::error_code error;
+    for (fs::directory_iterator it(directory.empty() ? fs::path(".") : fs::path(directory), error), end;
+         !error && it != end; it.increment(error)) {
+      const std::string name = it->path().filename().string();
+      for (const std::string* head : heads) {
+        const std::optional<pid_t> writer = temp_writer(name, *head);
+        if (!writer || *writer == self) continue;
+        // A live writer, or one of another user (EPERM), keeps its file.
+        if (::kill(*writer, 0) == 0 || errno != ESRCH) continue;
+        ::unlink((directory + name).c_str());
+        break;
+      }
+    }
   }
 }
 
@@ -575,9 +594,7 @@ std::vector<std::string> write_files_together(const std::vector<OutputFile>& fil
   StagedSet set(files);
   std::vector<Destination>& destinations = set.destinations;
   if (!destinations.front().in_place) lock.emplace(destinations.front());
-  for (const auto& destination : destinations) {
-    if (!destination.in_place) remove_leftovers(destination);
-  }
+  remove_leftovers(destinations);
 
   refuse_removals_not_permitted(remove_after);
 
@@ -632,9 +649,7 @@ std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets) {
       refuse_removals_not_permitted(sets[s].remove_after);
       std::vector<Destination>& destinations = batch_set->set.destinations;
       if (!destinations.front().in_place) batch_set->lock.emplace(destinations.front());
-      for (const auto& destination : destinations) {
-        if (!destination.in_place) remove_leftovers(destination);
-      }
+      remove_leftovers(destinations);
       for (std::size_t i = 0; i < destinations.size(); ++i) {
         if (destinations[i].in_place) continue;
         write_temp(destinations[i], sets[s].files[i].content, new_file_mode, /*sync=*/false);
@@ -703,7 +718,8 @@ CreatedDirectories::CreatedDirectories(const std::string& directory) {
     remove_created();
     throw IoError(describe_errno("create directory", directory, error));
   }
-  if (!is_directory(directory)) {
+  // A directory this object made is one; any other is looked at.
+  if ((missing.empty() || missing.back() != directory) && !is_directory(directory)) {
     remove_created();
     throw IoError(describe_errno("create directory", directory, ENOTDIR));
   }
