@@ -76,12 +76,20 @@ class SampleLogMark {
  public:
   SampleLogMark() : previous_(Logger::instance().handler()) {
     Logger::instance().set_handler([this](const LogRecord& record) {
-      LogRecord marked = record;
-      if (!mark_.empty()) {
+      LogRecord marked{record.level, std::string()};
+      if (mark_.empty()) {
+        marked.message = record.message;
+      } else {
+        marked.message.reserve(mark_.size() + record.message.size());
         marked.message = mark_;
-        for (const char c : record.message) {
-          marked.message += c;
-          if (c == '\n') marked.message += mark_;
+        for (std::size_t from = 0;;) {
+          const std::size_t line_end = record.message.find('\n', from);
+          if (line_end == std::string::npos) {
+            marked.message.append(record.message, from);
+            break;
+          }
+          marked.message.append(record.message, from, line_end + 1 - from).append(mark_);
+          from = line_end + 1;
         }
       }
       if (previous_) {

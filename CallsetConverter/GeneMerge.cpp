@@ -70,7 +70,8 @@ std::vector<ReportRecord> GeneMerge::merge(const std::vector<CallerStatement>& c
 }
 
 std::vector<std::size_t> GeneMerge::number_callers(const std::vector<CallerStatement>& calls) const {
-  std::map<std::string, std::size_t> by_path;
+  // Paths are looked up as the statements hold them, which outlive this.
+  std::map<std::string_view, std::size_t> by_path;
   std::map<std::string, std::size_t> by_identity;
   std::map<std::optional<std::string>, std::size_t> by_label;
   std::size_t count = 0;
@@ -89,7 +90,8 @@ std::vector<std::size_t> GeneMerge::number_callers(const std::vector<CallerState
     auto known = by_path.find(*call.input_file);
     if (known == by_path.end()) {
       // Each path is looked at once, however many statements it gave.
-      known = by_path.emplace(*call.input_file, number(by_identity, file_identity(*call.input_file, rules_.known_files))).first;
+      const std::string identity = file_identity(*call.input_file, rules_.known_files);
+      known = by_path.emplace(*call.input_file, number(by_identity, identity)).first;
     }
     callers.push_back(known->second);
   }

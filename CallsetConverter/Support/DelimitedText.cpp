@@ -1,5 +1,8 @@
 #include "CallsetConverter/Support/DelimitedText.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "CallsetConverter/Support/Files.h"
 #include "CallsetConverter/Support/Text.h"
 
@@ -11,6 +14,7 @@ std::optional<TextRow> DelimitedTextReader::next_row(std::size_t kept_cells) {
   if (pos_ >= text_.size()) return std::nullopt;
   enum class State { StartField, InField, InQuoted, QuoteInQuoted };
   TextRow row;
+  row.reserve(8);
   std::string cell;
   State state = State::StartField;
   bool row_started = false;
@@ -22,6 +26,14 @@ std::optional<TextRow> DelimitedTextReader::next_row(std::size_t kept_cells) {
   const auto add = [&](char c) {
     if (row.size() < kept_cells) cell += c;
   };
+  // From `from`, the characters up to the first of `stops` (or the end) join
+  // the cell at once; returns where that run ends.
+  const auto add_run = [&](std::size_t from, std::string_view stops) {
+    const std::size_t end = std::min(text_.find_first_of(stops, from), text_.size());
+    if (row.size() < kept_cells) cell.append(text_.substr(from, end - from));
+    return end;
+  };
+  const char field_stops[] = {dialect_.delimiter, '\n', '\r'};
   const auto end_line = [&](std::size_t at) {
     // Consumes the line break at `at` (CR LF counts as one).
     pos_ = at + 1;
@@ -60,14 +72,14 @@ std::optional<TextRow> DelimitedTextReader::next_row(std::size_t kept_cells) {
           end_cell();
           state = State::StartField;
         } else {
-          add(c);
+          i = add_run(i, std::string_view(field_stops, 3)) - 1;
         }
         break;
       case State::InQuoted:
         if (c == dialect_.quotechar) {
           state = State::QuoteInQuoted;
         } else {
-          add(c);
+          i = add_run(i, std::string_view(&dialect_.quotechar, 1)) - 1;
         }
         break;
       case State::QuoteInQuoted:

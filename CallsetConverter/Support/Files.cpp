@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -37,26 +38,34 @@ std::string read_file_bytes(const std::string& path, std::uint64_t max_size) {
     throw IoError(describe_errno("open", path, error));
   }
   FdGuard guard{fd};
+  // Read straight into the string: a regular file's size is known, so one
+  // read fills it and one more sees its end. A pipe or device has no size up
+  // front (and a regular file may grow): the string grows by blocks and the
+  // limit is checked on every one, never after the whole is held.
+  constexpr std::size_t kBlock = 1 << 16;
   std::string content;
+  std::size_t room = kBlock;
   struct stat info {};
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
     if (static_cast<std::uint64_t>(info.st_size) > max_size) raise_too_large(path, max_size);
     content.reserve(static_cast<std::size_t>(info.st_size) + kReadPadding);
+    room = static_cast<std::size_t>(info.st_size) + 1;
   }
-  // A pipe or device has no size up front (and a regular file may grow):
-  // the limit is checked on every block, never after the whole is held.
-  std::vector<char> buffer(1 << 16);
+  content.resize(room);
+  std::size_t size = 0;
   for (;;) {
-    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    if (size == content.size()) content.resize(size + std::max(size, kBlock));
+    const ssize_t got = ::read(fd, content.data() + size, content.size() - size);
     if (got < 0) {
       if (errno == EINTR) continue;
       throw IoError(describe_errno("read", path, errno));
     }
     if (got == 0) break;
-    if (content.size() + static_cast<std::uint64_t>(got) > max_size) raise_too_large(path, max_size);
-    content.append(buffer.data(), static_cast<std::size_t>(got));
+    if (size + static_cast<std::uint64_t>(got) > max_size) raise_too_large(path, max_size);
+    size += static_cast<std::size_t>(got);
   }
-  if (content.capacity() < content.size() + kReadPadding) content.reserve(content.size() + kReadPadding);
+  content.resize(size);
+  if (content.capacity() < size + kReadPadding) content.reserve(size + kReadPadding);
   return content;
 }
 
