@@ -188,9 +188,9 @@ void configure_logging(const std::string& level_name_text, bool flush_each) {
   // The record keeps its exact message; only what reaches the terminal has
   // its control characters escaped, so that a gene name or table row from a
   // crafted input cannot drive the operator's terminal.
-  logger.set_handler([flush_each](const LogRecord& record) {
-    const std::string line =
-        std::string(level_name(record.level)) + " " + escape_terminal_controls(record.message) + "\n";
+  // One line buffer for the run: a cohort logs a few lines per sample.
+  logger.set_handler([flush_each, line = std::string()](const LogRecord& record) mutable {
+    line.assign(level_name(record.level)).append(" ").append(escape_terminal_controls(record.message)).append("\n");
     std::fwrite(line.data(), 1, line.size(), stderr);
     if (flush_each) std::fflush(stderr);
   });

@@ -58,6 +58,7 @@ std::vector<ReportRecord> GeneMerge::merge(const std::vector<CallerStatement>& c
   }
 
   std::vector<ReportRecord> results;
+  results.reserve(groups.size());
   std::vector<std::string> dropped;
   for (auto& [gene, group] : groups) {
     order(group);
@@ -125,7 +126,8 @@ std::optional<ReportRecord> GeneMerge::merge_gene(const std::string& gene, std::
   }
   const CallerStatement& chosen = *ordered[winner].statement;
   const std::size_t chosen_caller = ordered[winner].caller;
-  ReportRecord best = *ordered[winner].record;
+  // The winner's own record is not looked at again.
+  ReportRecord best = std::move(*ordered[winner].record);
   if (winner != 0) {
     keep_terms(ordered[winner]);
     best.add_warning("no call from " + label(*ordered.front().statement) + "; taken from " + label(chosen));
@@ -171,6 +173,8 @@ std::optional<ReportRecord> GeneMerge::merge_gene(const std::string& gene, std::
 }
 
 void GeneMerge::order(std::vector<Candidate>& candidates) const {
+  // Most genes have one statement: nothing to order, and no buffer to take.
+  if (candidates.size() < 2) return;
   std::stable_sort(candidates.begin(), candidates.end(), [&](const Candidate& a, const Candidate& b) {
     const int rank_a = rank(*a.statement);
     const int rank_b = rank(*b.statement);
