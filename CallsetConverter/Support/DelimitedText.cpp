@@ -26,14 +26,16 @@ std::optional<TextRow> DelimitedTextReader::next_row(std::size_t kept_cells) {
   const auto add = [&](char c) {
     if (row.size() < kept_cells) cell += c;
   };
-  // From `from`, the characters up to the first of `stops` (or the end) join
-  // the cell at once; returns where that run ends.
-  const auto add_run = [&](std::size_t from, std::string_view stops) {
-    const std::size_t end = std::min(text_.find_first_of(stops, from), text_.size());
+  // From `from`, the characters up to the first that `stops` (or the end)
+  // join the cell at once; returns where that run ends.
+  const auto add_run = [&](std::size_t from, auto stops) {
+    std::size_t end = from;
+    while (end < text_.size() && !stops(text_[end])) ++end;
     if (row.size() < kept_cells) cell.append(text_.substr(from, end - from));
     return end;
   };
-  const char field_stops[] = {dialect_.delimiter, '\n', '\r'};
+  const auto ends_field = [&](char c) { return c == dialect_.delimiter || c == '\n' || c == '\r'; };
+  const auto ends_quoted = [&](char c) { return c == dialect_.quotechar; };
   const auto end_line = [&](std::size_t at) {
     // Consumes the line break at `at` (CR LF counts as one).
     pos_ = at + 1;
@@ -72,14 +74,14 @@ std::optional<TextRow> DelimitedTextReader::next_row(std::size_t kept_cells) {
           end_cell();
           state = State::StartField;
         } else {
-          i = add_run(i, std::string_view(field_stops, 3)) - 1;
+          i = add_run(i, ends_field) - 1;
         }
         break;
       case State::InQuoted:
         if (c == dialect_.quotechar) {
           state = State::QuoteInQuoted;
         } else {
-          i = add_run(i, std::string_view(&dialect_.quotechar, 1)) - 1;
+          i = add_run(i, ends_quoted) - 1;
         }
         break;
       case State::QuoteInQuoted:

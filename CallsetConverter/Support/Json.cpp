@@ -170,6 +170,15 @@ void append_string(std::string& out, const std::string& text) {
   std::size_t pos = 0;
   const std::size_t size = text.size();
   while (pos < size) {
+    // A run of characters written as they are goes in at once.
+    const std::size_t run_start = pos;
+    while (pos < size) {
+      const auto plain = static_cast<unsigned char>(text[pos]);
+      if (plain < 0x20 || plain >= 0x7F || plain == '"' || plain == '\\') break;
+      ++pos;
+    }
+    out.append(text, run_start, pos - run_start);
+    if (pos == size) break;
     const auto c = static_cast<unsigned char>(text[pos]);
     if (c < 0x80) {
       switch (c) {

@@ -4,6 +4,7 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -306,6 +307,11 @@ std::string unicode_escape(char32_t cp) {
 }  // namespace
 
 std::string escape_terminal_controls(std::string_view text) {
+  // Printable ASCII, tabs and line feeds, the whole of most log lines, stay.
+  const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n';
+  });
+  if (plain) return std::string(text);
   std::string out;
   out.reserve(text.size());
   std::size_t pos = 0;
