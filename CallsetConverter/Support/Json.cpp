@@ -289,6 +289,9 @@ void newline_indent(std::string& out, std::size_t depth) {
 
 std::string to_json_text(const JsonDict& value, JsonStyle style) {
   std::string out;
+  // A document of a few genes takes a few kilobytes: room for one at once
+  // rather than by repeated doubling.
+  if ((value.is_array() || value.is_object()) && !value.empty()) out.reserve(4096);
   const bool indented = style == JsonStyle::Indented;
   std::vector<Frame> stack;
   // Writes `node`: scalars and empty containers at once, others by opening a

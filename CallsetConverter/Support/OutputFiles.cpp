@@ -432,8 +432,8 @@ void write_all(int fd, std::string_view content, const std::string& given) {
 }
 
 // Flushes the file to disk before closing it unless `sync` is off (a batch
-// flushes its files together).
-void write_temp(Destination& destination, std::string_view content, mode_t new_file_mode, bool sync = true) {
+// flushes its files together); returns the device the file is on.
+dev_t write_temp(Destination& destination, std::string_view content, mode_t new_file_mode, bool sync = true) {
   const std::string lead = destination.directory + destination.temp_head + TEMP_MARK + std::to_string(::getpid()) + "-";
   for (int attempt = 0; destination.fd < 0; ++attempt) {
     const std::string path = lead + random_letters();
@@ -458,10 +458,13 @@ void write_temp(Destination& destination, std::string_view content, mode_t new_f
       // Neither allowed: the file keeps the writer's owner and group.
     }
   }
-  if (::fchmod(destination.fd, mode) != 0 || (sync && ::fsync(destination.fd) != 0)) {
+  struct stat written {};
+  if (::fchmod(destination.fd, mode) != 0 || (sync && ::fsync(destination.fd) != 0) ||
+      ::fstat(destination.fd, &written) != 0) {
     throw IoError(write_error(destination.given, errno));
   }
   if (::close(std::exchange(destination.fd, -1)) != 0) throw IoError(write_error(destination.given, errno));
+  return written.st_dev;
 }
 
 void write_in_place(const Destination& destination, std::string_view content) {
@@ -622,13 +625,10 @@ struct StagedBatchSet {
   StagedSet set;
 };
 
-// Flushes the file systems holding `directories` to disk, one syncfs each.
-void sync_file_systems(const std::set<std::string>& directories) {
-  std::set<dev_t> synced;
-  for (const auto& directory : directories) {
-    struct stat info {};
-    if (::stat(directory.c_str(), &info) != 0) throw IoError(describe_errno("sync", directory, errno));
-    if (!synced.insert(info.st_dev).second) continue;
+// Flushes the file systems that `directories` (a directory of each, by
+// device) are on to disk, one syncfs each.
+void sync_file_systems(const std::map<dev_t, std::string>& directories) {
+  for (const auto& [device, directory] : directories) {
     const FdGuard guard(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (guard.fd < 0 || ::syncfs(guard.fd) != 0) throw IoError(describe_errno("sync", directory, errno));
   }
@@ -641,7 +641,7 @@ std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets) {
   const SignalScope signals;
   const mode_t new_file_mode = 0666 & ~current_umask();
   std::vector<std::unique_ptr<StagedBatchSet>> staged(sets.size());
-  std::set<std::string> directories;
+  std::map<dev_t, std::string> directories;
   for (std::size_t s = 0; s < sets.size(); ++s) {
     if (sets[s].files.empty()) continue;
     try {
@@ -652,8 +652,8 @@ std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets) {
       remove_leftovers(destinations);
       for (std::size_t i = 0; i < destinations.size(); ++i) {
         if (destinations[i].in_place) continue;
-        write_temp(destinations[i], sets[s].files[i].content, new_file_mode, /*sync=*/false);
-        directories.insert(destinations[i].directory.empty() ? "." : destinations[i].directory);
+        const dev_t device = write_temp(destinations[i], sets[s].files[i].content, new_file_mode, /*sync=*/false);
+        directories.emplace(device, destinations[i].directory.empty() ? "." : destinations[i].directory);
       }
       staged[s] = std::move(batch_set);
     } catch (...) {
@@ -704,6 +704,11 @@ CreatedDirectories::CreatedDirectories(const std::string& directory) {
     if (slash == std::string::npos) return std::string();
     return slash == 0 ? std::string("/") : path.substr(0, slash);
   };
+  // Most often only the directory itself is missing: made at once.
+  if (::mkdir(directory.c_str(), 0777) == 0) {
+    created_.push_back(directory);
+    return;
+  }
   std::vector<std::string> missing;  // outermost first
   for (std::string path = directory; !path.empty() && !path_exists(path); path = parent_of(path)) {
     missing.insert(missing.begin(), path);
