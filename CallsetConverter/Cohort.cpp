@@ -249,10 +249,13 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
   // looked at once: each sample's run takes its identity from here.
   SharedInputs shared(converter.max_input_size);
   KnownFiles known;
-  for (std::size_t i = 0; i < sheet.paths.size(); ++i) {
+  const auto share = [&](const std::string& path) {
     struct stat info {};
-    if (sheet.uses[i] < 2 || ::stat(sheet.paths[i].c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-    if (shared.keep(sheet.paths[i])) known.emplace(sheet.paths[i], std::pair{info.st_dev, info.st_ino});
+    if (known.contains(path) || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+    if (shared.keep(path)) known.emplace(path, std::pair{info.st_dev, info.st_ino});
+  };
+  for (std::size_t i = 0; i < sheet.paths.size(); ++i) {
+    if (sheet.uses[i] > 1) share(sheet.paths[i]);
   }
   converter.shared_inputs = &shared;
   converter.known_files = &known;
@@ -320,7 +323,13 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
       converter.output_dir = join_path(cohort_dir, sample.id);
       converter.sample = sample.pypgx_sample;
       converter.forget_earlier_runs();
-      SampleOutputs outputs = converter.convert_sample(one_directory ? converter._resolve_input_files() : inputs);
+      const std::vector<std::string> files = one_directory ? converter._resolve_input_files() : inputs;
+      // The files of a folder that several samples name are read once too,
+      // when the first of them reaches it.
+      if (one_directory && sheet.uses[sample.inputs.front()] > 1) {
+        for (const auto& file : files) share(file);
+      }
+      SampleOutputs outputs = converter.convert_sample(files);
       pending.push_back({index, std::move(outputs), converter.output_dir});
       mark.set("");
       log_debug("Sample %s converted", sample.id);

@@ -134,7 +134,7 @@ TEST(Cohort, SheetCases) {
 
 // Every sample's files are those of a run of that sample alone, over shared
 // tables in both PyPGx layouts, a quoted sample cell, a sample whose row is
-// missing and one given as a directory.
+// missing and two given one shared directory.
 TEST(Cohort, EverySampleEqualsItsOwnRun) {
   constexpr int kSamples = 50;
   const TempDir dir;
@@ -151,13 +151,15 @@ TEST(Cohort, EverySampleEqualsItsOwnRun) {
     const std::string id = "S" + std::to_string(n);
     const std::string row = n == 7 ? "absent" : "P" + std::to_string(n);
     dir.write("uploads/" + id + ".csv", upload(n % 2 == 0 ? "*1/*1" : "*1/*3"));
-    if (n == 9) {
-      dir.write("folders/S9/upload.csv", upload("*2/*2"));
-      sheet += id + "\t\tfolders/S9\n";
+    if (n == 9 || n == 10) {
+      sheet += id + "\tP" + std::to_string(n) + "\tfolders/shared\n";
       continue;
     }
     sheet += id + "\t" + row + "\ttables/CYP2D6.tsv\ttables/CYP2C19.tsv\ttables/CYP3A5.tsv\tuploads/" + id + ".csv\n";
   }
+  // A folder that two samples name: its files are read once for both.
+  dir.write("folders/shared/upload.csv", upload("*2/*2"));
+  dir.write("folders/shared/CYP2D6.tsv", pypgx_table(kSamples));
   dir.write("sheet.tsv", sheet);
   const Outcome cohort = run_in(dir.path().string(), {"--cohort", "sheet.tsv", "--output-dir", "out", "--gzip"});
   ASSERT_EQ(cohort.status, 1) << cohort.err;
@@ -167,8 +169,8 @@ TEST(Cohort, EverySampleEqualsItsOwnRun) {
     SCOPED_TRACE(n);
     const std::string id = "S" + std::to_string(n);
     std::vector<std::string> one{"--output-dir", "one/" + id, "--gzip"};
-    if (n == 9) {
-      one.insert(one.end(), {"--input-dir", "folders/S9"});
+    if (n == 9 || n == 10) {
+      one.insert(one.end(), {"--input-dir", "folders/shared", "--sample", "P" + std::to_string(n)});
     } else {
       one.insert(one.end(), {"--sample", n == 7 ? "absent" : "P" + std::to_string(n), "--", "tables/CYP2D6.tsv",
                              "tables/CYP2C19.tsv", "tables/CYP3A5.tsv", "uploads/" + id + ".csv"});
