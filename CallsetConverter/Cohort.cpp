@@ -284,7 +284,9 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
         sets.emplace_back();
       }
     }
-    const std::vector<FileSetOutcome> outcomes = write_file_sets(sets);
+    // The batch holds the status file's lock throughout and lends it to its
+    // samples: a second cohort run into the same folder takes turns with it.
+    const std::vector<FileSetOutcome> outcomes = write_file_sets(sets, join_path(cohort_dir, COHORT_STATUS_FILE));
     for (std::size_t p = 0; p < pending.size(); ++p) {
       if (!created[p]) continue;
       const std::size_t index = pending[p].index;

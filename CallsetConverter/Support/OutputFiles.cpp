@@ -324,10 +324,42 @@ Destination inspect(const std::string& path, const Destination* previous) {
 // by its holder on release.
 class SetLock {
  public:
-  explicit SetLock(const Destination& first)
+  explicit SetLock(const Destination& first) : SetLock(first, nullptr) {}
+
+  // The same lock, lent by `lender`, a lock this process holds for a whole
+  // batch: where it can, the set's lock file is made a second name of the
+  // lender's, which is already locked, so that a batch of many sets creates
+  // and removes one lock file rather than one for each. Another writer that
+  // opens the set's lock file waits on the lender's lock, and finds the name
+  // gone once it has the lock, as with any released lock file. Where the
+  // name is taken (another writer holds the set's lock) or the file system
+  // refuses the link, the set takes its own lock as usual.
+  SetLock(const Destination& first, const SetLock* lender)
       : path_(first.directory + fitted_name(base_name(first.target), std::strlen(LOCK_SUFFIX), first.name_max) +
               LOCK_SUFFIX),
         given_(first.given) {
+    if (lender != nullptr) {
+      const HeldSignals held;
+      if (::link(lender->path_.c_str(), path_.c_str()) == 0) {
+        watch_slot_ = watch(path_);
+        return;
+      }
+    }
+    acquire();
+  }
+  ~SetLock() {
+    {
+      const HeldSignals held;
+      unwatch(watch_slot_);
+      ::unlink(path_.c_str());
+    }
+    if (fd_ >= 0) ::close(fd_);
+  }
+  SetLock(const SetLock&) = delete;
+  SetLock& operator=(const SetLock&) = delete;
+
+ private:
+  void acquire() {
     for (;;) {
       fd_ = ::open(path_.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
       if (fd_ < 0) fail(errno);
@@ -349,18 +381,7 @@ class SetLock {
     }
     watch_slot_ = watch(path_);
   }
-  ~SetLock() {
-    {
-      const HeldSignals held;
-      unwatch(watch_slot_);
-      ::unlink(path_.c_str());
-    }
-    ::close(fd_);
-  }
-  SetLock(const SetLock&) = delete;
-  SetLock& operator=(const SetLock&) = delete;
 
- private:
   [[noreturn]] void fail(int error) const { throw IoError(write_error(given_, error) + " (lock file " + path_ + ")"); }
 
   std::string path_;
@@ -636,9 +657,20 @@ void sync_file_systems(const std::map<dev_t, std::string>& directories) {
 
 }  // namespace
 
-std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets) {
+std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets, const std::string& batch_file) {
   std::vector<FileSetOutcome> outcomes(sets.size());
   const SignalScope signals;
+  // The batch's own lock, lent to its sets; without it each set locks alone.
+  std::optional<StagedSet> batch_destination;
+  std::optional<SetLock> batch_lock;
+  if (!batch_file.empty()) {
+    try {
+      batch_destination.emplace(std::vector<OutputFile>{{batch_file, std::string()}});
+      if (!batch_destination->destinations.front().in_place) batch_lock.emplace(batch_destination->destinations.front());
+    } catch (const IoError& error) {
+      log_debug("Each set of the batch takes its own lock: %s", std::string(error.what()));
+    }
+  }
   const mode_t new_file_mode = 0666 & ~current_umask();
   std::vector<std::unique_ptr<StagedBatchSet>> staged(sets.size());
   std::map<dev_t, std::string> directories;
@@ -648,7 +680,9 @@ std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets) {
       auto batch_set = std::make_unique<StagedBatchSet>(sets[s].files);
       refuse_removals_not_permitted(sets[s].remove_after);
       std::vector<Destination>& destinations = batch_set->set.destinations;
-      if (!destinations.front().in_place) batch_set->lock.emplace(destinations.front());
+      if (!destinations.front().in_place) {
+        batch_set->lock.emplace(destinations.front(), batch_lock ? &*batch_lock : nullptr);
+      }
       remove_leftovers(destinations);
       for (std::size_t i = 0; i < destinations.size(); ++i) {
         if (destinations[i].in_place) continue;

@@ -75,7 +75,15 @@ struct FileSetOutcome {
 // place and does not stop the others. Each set's lock is held from before
 // its temporary files until after its removals, so hold a batch to a few
 // dozen sets.
-std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets);
+//
+// With `batch_file`, the batch first takes the lock of that file (as a
+// writer of it would) and holds it throughout: each set's "<name>.lock" is
+// then made a second name of that lock file, so that the batch creates and
+// removes one lock file, not one a set, while a writer of any of its sets
+// still waits for it. A set whose lock file already exists, or whose file
+// system cannot link it, locks alone, as does every set when the batch's
+// lock cannot be taken.
+std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets, const std::string& batch_file = {});
 
 // Creates `directory` and its missing parents ("" is the working directory).
 // Unless keep() is called, the directories it created are removed again when

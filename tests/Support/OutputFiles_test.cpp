@@ -265,6 +265,37 @@ TEST(OutputFileSet, ABatchWritesEverySetItCanAndNamesTheOneItCannot) {
   EXPECT_EQ(names_in(dir.file("b")), (std::vector<std::string>{"r.json", "s.json"}));
 }
 
+// A batch lends its own lock to its sets as second names of one lock file;
+// a set whose lock file another writer holds waits for that writer.
+TEST(OutputFileSet, ABatchLendsItsLockAndASetHeldElsewhereWaits) {
+  TempDir dir;
+  fs::create_directories(dir.file("lent"));
+  fs::create_directories(dir.file("held"));
+  const int held = ::open(dir.file("held/r.json.lock").c_str(), O_RDONLY | O_CREAT, 0600);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  const auto write = [&] {
+    ::close(held);  // the child's copy of the parent's lock
+    const auto outcomes = write_file_sets({{{{dir.file("lent/r.json"), "L"}}, {}}, {{{dir.file("held/r.json"), "H"}}, {}}},
+                                          dir.file("status.tsv"));
+    if (outcomes[0].error || outcomes[1].error) throw std::runtime_error("a set failed");
+  };
+  const ChildEnd end = in_child(write, false, [&](pid_t) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    struct stat lent {};
+    struct stat batch {};
+    ASSERT_EQ(::stat(dir.file("lent/r.json.lock").c_str(), &lent), 0);
+    ASSERT_EQ(::stat(dir.file("status.tsv.lock").c_str(), &batch), 0);
+    EXPECT_EQ(lent.st_ino, batch.st_ino) << "the set's lock is not the batch's";
+    EXPECT_EQ(names_in(dir.file("held")), std::vector<std::string>{"r.json.lock"}) << "wrote without the lock";
+    ::unlink(dir.file("held/r.json.lock").c_str());
+    ::close(held);
+  });
+  EXPECT_EQ(end.status, 0) << end.error;
+  EXPECT_EQ(read_file(dir.file("lent/r.json")) + read_file(dir.file("held/r.json")), "LH");
+  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"held", "lent"}));
+  EXPECT_EQ(names_in(dir.file("lent")), std::vector<std::string>{"r.json"});
+}
+
 TEST(OutputFileSet, InterruptionRemovesTheTemporaryFilesAndEndsByTheSignal) {
   for (const int signal_number : {SIGTERM, SIGINT}) {
     TempDir dir;
