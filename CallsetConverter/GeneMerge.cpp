@@ -71,28 +71,30 @@ std::vector<ReportRecord> GeneMerge::merge(const std::vector<CallerStatement>& c
 }
 
 std::vector<std::size_t> GeneMerge::number_callers(const std::vector<CallerStatement>& calls) const {
-  // Paths are looked up as the statements hold them, which outlive this.
-  std::map<std::string_view, std::size_t> by_path;
-  std::map<std::string, std::size_t> by_identity;
+  // A run names a few dozen files at most: looked up in order, each path
+  // and each identity once.
+  std::vector<std::pair<std::string_view, std::size_t>> by_path;
+  std::vector<std::pair<FileIdentity, std::size_t>> identities;
   std::map<std::optional<std::string>, std::size_t> by_label;
   std::size_t count = 0;
-  const auto number = [&count](auto& numbers, const auto& key) {
-    const auto [place, added] = numbers.try_emplace(key, count);
-    if (added) ++count;
-    return place->second;
-  };
   std::vector<std::size_t> callers;
   callers.reserve(calls.size());
   for (const auto& call : calls) {
     if (!call.input_file) {
-      callers.push_back(number(by_label, call.source));
+      const auto [place, added] = by_label.try_emplace(call.source, count);
+      if (added) ++count;
+      callers.push_back(place->second);
       continue;
     }
-    auto known = by_path.find(*call.input_file);
+    const std::string_view path = *call.input_file;
+    auto known = std::find_if(by_path.begin(), by_path.end(), [&](const auto& entry) { return entry.first == path; });
     if (known == by_path.end()) {
-      // Each path is looked at once, however many statements it gave.
-      const std::string identity = file_identity(*call.input_file, rules_.known_files);
-      known = by_path.emplace(*call.input_file, number(by_identity, identity)).first;
+      FileIdentity identity = file_identity(*call.input_file, rules_.known_files);
+      auto same =
+          std::find_if(identities.begin(), identities.end(), [&](const auto& entry) { return entry.first == identity; });
+      if (same == identities.end()) same = identities.insert(same, {std::move(identity), count++});
+      by_path.emplace_back(path, same->second);
+      known = by_path.end() - 1;
     }
     callers.push_back(known->second);
   }

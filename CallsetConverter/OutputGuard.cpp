@@ -111,23 +111,18 @@ bool same_file(const std::string& first, const std::string& second) {
   return !first_error && !second_error && first_resolved == second_resolved;
 }
 
-std::string file_identity(const std::string& path, const KnownFiles* known) {
-  const auto inode_key = [](dev_t device, ino_t inode) {
-    return "inode " + std::to_string(device) + ":" + std::to_string(inode);
-  };
+FileIdentity file_identity(const std::string& path, const KnownFiles* known) {
   if (known != nullptr) {
-    if (const auto found = known->find(path); found != known->end()) {
-      return inode_key(found->second.first, found->second.second);
-    }
+    if (const auto found = known->find(path); found != known->end()) return {found->second, false, {}};
   }
   struct stat info {};
   if (path.find('\0') == std::string::npos && ::stat(path.c_str(), &info) == 0) {
-    return inode_key(info.st_dev, info.st_ino);
+    return {std::pair{info.st_dev, info.st_ino}, false, {}};
   }
   std::error_code error;
   const auto resolved = std::filesystem::weakly_canonical(path, error);
-  if (!error) return "path " + resolved.string();
-  return "text " + path;
+  if (!error) return {std::nullopt, true, resolved.string()};
+  return {std::nullopt, false, path};
 }
 
 namespace {

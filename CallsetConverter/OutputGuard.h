@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -35,7 +36,13 @@ using KnownFiles = std::unordered_map<std::string, std::pair<dev_t, ino_t>>;
 // else the path as written. Taken once per path, it lets many paths be told
 // apart without a file-system look for every pair; a path in `known` is not
 // looked at again.
-std::string file_identity(const std::string& path, const KnownFiles* known = nullptr);
+struct FileIdentity {
+  std::optional<std::pair<dev_t, ino_t>> inode;
+  bool resolved = false;  // `path` is resolved, not as written
+  std::string path;       // without an inode
+  bool operator==(const FileIdentity&) const = default;
+};
+FileIdentity file_identity(const std::string& path, const KnownFiles* known = nullptr);
 
 // Raises InvalidArgumentError naming both when any of `outputs` (the result
 // path, the sidecar path) is the same file as any of `inputs`, so that a run

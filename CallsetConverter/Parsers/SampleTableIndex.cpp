@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <numeric>
 #include <string_view>
 #include <utility>
 
@@ -24,10 +23,18 @@ SampleTableIndex::SampleTableIndex(const std::string& file_path, std::string byt
   if (rows_.size() >= std::numeric_limits<std::uint32_t>::max()) {
     throw InvalidArgumentError(file_path + ": too many rows to index by sample");
   }
-  by_sample_.resize(rows_.size());
-  std::iota(by_sample_.begin(), by_sample_.end(), 0U);
-  std::stable_sort(by_sample_.begin(), by_sample_.end(),
-                   [&](std::uint32_t a, std::uint32_t b) { return rows_[a].first_cell < rows_[b].first_cell; });
+  // Walked from the end, so that each sample's first row is the one kept
+  // and each row links to the sample's next in file order.
+  next_of_sample_.assign(rows_.size(), kNoRow);
+  first_of_sample_.reserve(rows_.size());
+  for (std::size_t row = rows_.size(); row-- > 0;) {
+    const auto [place, added] =
+        first_of_sample_.try_emplace(std::string_view(rows_[row].first_cell), static_cast<std::uint32_t>(row));
+    if (!added) {
+      next_of_sample_[row] = place->second;
+      place->second = static_cast<std::uint32_t>(row);
+    }
+  }
   std::vector<std::string_view> names;
   names.reserve(rows_.size());
   for (const auto& row : rows_) names.emplace_back(row.first_cell);
@@ -37,15 +44,10 @@ SampleTableIndex::SampleTableIndex(const std::string& file_path, std::string byt
 
 std::vector<SampleTableReader::IndexedRow> SampleTableIndex::rows_of(const std::optional<std::string>& sample) const {
   if (!sample || rows_.size() == 1) return rows_;
-  struct BySample {
-    const std::vector<SampleTableReader::IndexedRow>& rows;
-    bool operator()(std::uint32_t row, std::string_view name) const { return rows[row].first_cell < name; }
-    bool operator()(std::string_view name, std::uint32_t row) const { return name < rows[row].first_cell; }
-  };
-  const auto [from, to] =
-      std::equal_range(by_sample_.begin(), by_sample_.end(), std::string_view(*sample), BySample{rows_});
   std::vector<SampleTableReader::IndexedRow> rows;
-  for (auto it = from; it != to; ++it) rows.push_back(rows_[*it]);
+  const auto found = first_of_sample_.find(std::string_view(*sample));
+  if (found == first_of_sample_.end()) return rows;
+  for (std::uint32_t row = found->second; row != kNoRow; row = next_of_sample_[row]) rows.push_back(rows_[row]);
   return rows;
 }
 
@@ -55,7 +57,9 @@ std::size_t SampleTableIndex::memory_bytes() const {
     if (row.first_cell.capacity() > std::string().capacity()) names += row.first_cell.capacity();
   }
   return source_->_text(/*skip_bom=*/true).size() + rows_.capacity() * sizeof(SampleTableReader::IndexedRow) +
-         by_sample_.capacity() * sizeof(std::uint32_t) + names;
+         next_of_sample_.capacity() * sizeof(std::uint32_t) +
+         first_of_sample_.bucket_count() * sizeof(void*) +
+         first_of_sample_.size() * (sizeof(std::string_view) + 2 * sizeof(void*) + sizeof(std::uint32_t)) + names;
 }
 
 }  // namespace callset_converter

@@ -2,9 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "CallsetConverter/Parsers/SampleTableReader.h"
@@ -22,6 +25,9 @@ class SampleTableIndex {
   // limit) in one pass. Raises what a reader of the whole file raises for
   // undecodable bytes or a missing header row.
   SampleTableIndex(const std::string& file_path, std::string bytes);
+  // Its lookup holds views of its own rows' names.
+  SampleTableIndex(const SampleTableIndex&) = delete;
+  SampleTableIndex& operator=(const SampleTableIndex&) = delete;
 
   // The header row as read.
   const TextRow& header() const { return header_; }
@@ -44,7 +50,12 @@ class SampleTableIndex {
   std::unique_ptr<SampleTableReader> source_;  // owns the bytes and decodes them
   TextRow header_;
   std::vector<SampleTableReader::IndexedRow> rows_;  // in file order
-  std::vector<std::uint32_t> by_sample_;             // row numbers ordered by sample, then file order
+  // A sample's rows: its first by name (a hash lookup touches one row, where
+  // a search of sorted rows would touch a dozen scattered ones), then each
+  // the next in file order.
+  static constexpr std::uint32_t kNoRow = std::numeric_limits<std::uint32_t>::max();
+  std::unordered_map<std::string_view, std::uint32_t> first_of_sample_;
+  std::vector<std::uint32_t> next_of_sample_;
   std::string samples_held_;
   std::optional<std::string> file_gene_;
 };
