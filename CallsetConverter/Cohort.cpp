@@ -310,16 +310,32 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
     const SampleSheet::Sample& sample = sheet.samples[index];
     statuses[index].sample = sample.id;
     mark.set(sample.id);
+    // The sample's own files are looked at once, here, and known for its run.
+    std::vector<std::string> own_files;
+    const auto forget_own_files = [&] {
+      for (const auto& file : own_files) known.erase(file);
+    };
     try {
       std::vector<std::string> inputs;
+      bool one_directory = false;
       for (const std::uint32_t number : sample.inputs) {
         const std::string& input = sheet.paths[number];
-        if (!known.contains(input) && !path_exists(input)) throw FileNotFoundError("File not found: " + input);
         inputs.push_back(input);
+        if (known.contains(input)) continue;
+        struct stat info {};
+        if (::stat(input.c_str(), &info) != 0) {
+          // As a one-sample run checks it (a path that cannot be checked is
+          // an error of its own).
+          if (!path_exists(input)) throw FileNotFoundError("File not found: " + input);
+          continue;
+        }
+        if (S_ISREG(info.st_mode) && known.emplace(input, std::pair{info.st_dev, info.st_ino}).second) {
+          own_files.push_back(input);
+        }
+        // One directory is scanned, as --input-dir; anything else is the
+        // list, every file of which is there.
+        one_directory = sample.inputs.size() == 1 && S_ISDIR(info.st_mode);
       }
-      // One directory is scanned, as --input-dir; anything else is the list,
-      // every file of which is there.
-      const bool one_directory = inputs.size() == 1 && is_directory(inputs.front());
       converter.input_dir = one_directory ? inputs.front() : ".";
       converter.input_files = one_directory ? std::vector<std::string>{} : inputs;
       converter.output_dir = join_path(cohort_dir, sample.id);
@@ -339,6 +355,7 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
       mark.set("");
       fail(index, error);
     }
+    forget_own_files();
     if (pending.size() >= kBatchSamples) write_batch();
     if ((index + 1) % kProgressEvery == 0) {
       log_info("Cohort: %d of %d samples done, %d failed", index + 1, sheet.samples.size(), failed);

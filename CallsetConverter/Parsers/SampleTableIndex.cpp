@@ -35,11 +35,17 @@ SampleTableIndex::SampleTableIndex(const std::string& file_path, std::string byt
       place->second = static_cast<std::uint32_t>(row);
     }
   }
-  std::vector<std::string_view> names;
-  names.reserve(rows_.size());
-  for (const auto& row : rows_) names.emplace_back(row.first_cell);
-  samples_held_ = ICallReader::_samples_held(names);
   file_gene_ = source_->_gene_from_file_name();
+}
+
+const std::string& SampleTableIndex::samples_held() const {
+  if (!samples_held_) {
+    std::vector<std::string_view> names;
+    names.reserve(rows_.size());
+    for (const auto& row : rows_) names.emplace_back(row.first_cell);
+    samples_held_ = ICallReader::_samples_held(names);
+  }
+  return *samples_held_;
 }
 
 std::vector<SampleTableReader::IndexedRow> SampleTableIndex::rows_of(const std::optional<std::string>& sample) const {

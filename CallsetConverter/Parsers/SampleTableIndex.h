@@ -41,7 +41,8 @@ class SampleTableIndex {
   const std::optional<std::string>& file_gene() const { return file_gene_; }
 
   // "N sample(s): A, B, ..." for the whole table, as its reader names them.
-  const std::string& samples_held() const { return samples_held_; }
+  // Found when first asked for (an error message): most runs never ask.
+  const std::string& samples_held() const;
 
   // The bytes the index holds: the table and the index itself.
   std::size_t memory_bytes() const;
@@ -56,7 +57,7 @@ class SampleTableIndex {
   static constexpr std::uint32_t kNoRow = std::numeric_limits<std::uint32_t>::max();
   std::unordered_map<std::string_view, std::uint32_t> first_of_sample_;
   std::vector<std::uint32_t> next_of_sample_;
-  std::string samples_held_;
+  mutable std::optional<std::string> samples_held_;
   std::optional<std::string> file_gene_;
 };
 
