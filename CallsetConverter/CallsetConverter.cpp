@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 #include "CallsetConverter/Fhir/FhirBundle.h"
@@ -218,18 +219,21 @@ SampleOutputs CallsetConverter::convert_sample(const std::vector<std::string>& f
   if (fhir) destinations.push_back(fhir_path(out_path));
   refuse_outputs_over_inputs(files, destinations, known_files);
   const std::vector<ReportRecord> results = parse_files(files);
-  JsonDict payload = JsonDict::array();
-  payload.get_ref<JsonDict::array_t&>().reserve(results.size());
-  for (const auto& record : results) payload.push_back(record.to_result());
+  // The result and sidecar are written as text straight from the records;
+  // a cohort writes thousands.
+  JsonTextWriter result(gzip_output ? JsonStyle::Compact : JsonStyle::Indented, 4096);
+  result.begin_array();
+  for (const auto& record : results) record.write_result(result);
+  result.end();
 
   SampleOutputs outputs;
-  outputs.gene_count = payload.size();
+  outputs.gene_count = results.size();
   std::vector<OutputFile>& written = outputs.files.files;
-  written.push_back({out_path, gzip_output ? gzip_compress(to_json_text(payload, JsonStyle::Compact), out_path)
-                                           : to_json_text(payload, JsonStyle::Indented)});
-  const JsonDict sidecar = _provenance_document(results, sha256_hex(written.front().content));
-  if (write_provenance) written.push_back({sidecar_path, to_json_text(sidecar, JsonStyle::Indented)});
+  written.push_back({out_path, gzip_output ? gzip_compress(result.take(), out_path) : result.take()});
+  const std::string result_sha256 = sha256_hex(written.front().content);
+  if (write_provenance) written.push_back({sidecar_path, _provenance_text(results, result_sha256)});
   if (fhir) {
+    const JsonDict sidecar = _provenance_document(results, result_sha256);
     const JsonDict bundle = _fhir_bundle(results, sidecar, fhir_instant(std::chrono::system_clock::now()));
     written.push_back({fhir_path(out_path), to_json_text(bundle, JsonStyle::Indented)});
   }
@@ -435,8 +439,18 @@ std::string CallsetConverter::provenance_path(const std::string& out_path) {
 
 std::string CallsetConverter::fhir_path(const std::string& out_path) { return output_stem(out_path) + C::FHIR_SUFFIX; }
 
-JsonDict CallsetConverter::_provenance_document(const std::vector<ReportRecord>& results,
-                                                const std::string& result_sha256) const {
+namespace {
+
+// The records of a run, as the sidecar's "genes" member.
+struct GeneEntries {
+  const std::vector<ReportRecord>& records;
+};
+
+}  // namespace
+
+template <typename Member>
+void CallsetConverter::_provenance_members(const std::vector<ReportRecord>& results,
+                                           const std::string& result_sha256, Member&& member) const {
   JsonDict passthrough = JsonDict::array();
   const JsonDict* configured = find_member(normalizer.rules, "passthrough_sources");
   if (!is_blank(configured)) {
@@ -448,24 +462,56 @@ JsonDict CallsetConverter::_provenance_document(const std::vector<ReportRecord>&
       passthrough.push_back(*configured);
     }
   }
+  JsonDict mapping_versions = normalizer.mapping_versions();
+  if (gene_table) mapping_versions[C::MAPPING_GENE_TABLE] = gene_table->version;
 
-  JsonDict genes = JsonDict::array();
-  genes.get_ref<JsonDict::array_t&>().reserve(results.size());
-  for (const auto& record : results) genes.push_back(record.to_provenance());
-
-  JsonDict document = json_object(11);
-  document["parserVersion"] = package_version();
-  document["resultSha256"] = result_sha256;
-  if (sample) document[C::SAMPLE] = *sample;
-  document["phenotypeSourcePreference"] = _source_preference();
-  document["mappingVersions"] = normalizer.mapping_versions();
-  if (gene_table) document["mappingVersions"][C::MAPPING_GENE_TABLE] = gene_table->version;
-  document["passthroughSources"] = std::move(passthrough);
-  document["callers"] = provenance.is_object() ? provenance : JsonDict::object();
+  member("parserVersion", package_version());
+  member("resultSha256", result_sha256);
+  if (sample) member(C::SAMPLE, *sample);
+  member("phenotypeSourcePreference", _source_preference());
+  member("mappingVersions", mapping_versions);
+  member("passthroughSources", passthrough);
+  static const JsonDict no_callers = JsonDict::object();
+  member("callers", provenance.is_object() ? provenance : no_callers);
   // A std::set iterates in unsigned-byte order: code-point order.
-  document["unmappedTerms"] = JsonDict(normalizer.unmapped_terms);
-  document["genes"] = std::move(genes);
+  member("unmappedTerms", std::vector<std::string>(normalizer.unmapped_terms.begin(), normalizer.unmapped_terms.end()));
+  member("genes", GeneEntries{results});
+}
+
+JsonDict CallsetConverter::_provenance_document(const std::vector<ReportRecord>& results,
+                                                const std::string& result_sha256) const {
+  JsonDict document = json_object(10);
+  _provenance_members(results, result_sha256, [&](const char* name, const auto& value) {
+    using Value = std::decay_t<decltype(value)>;
+    if constexpr (std::is_same_v<Value, GeneEntries>) {
+      JsonDict genes = JsonDict::array();
+      genes.get_ref<JsonDict::array_t&>().reserve(value.records.size());
+      for (const auto& record : value.records) genes.push_back(record.to_provenance());
+      document[name] = std::move(genes);
+    } else {
+      document[name] = JsonDict(value);
+    }
+  });
   return document;
+}
+
+std::string CallsetConverter::_provenance_text(const std::vector<ReportRecord>& results,
+                                               const std::string& result_sha256) const {
+  JsonTextWriter writer(JsonStyle::Indented, 4096);
+  writer.begin_object();
+  _provenance_members(results, result_sha256, [&](const char* name, const auto& value) {
+    writer.key(name);
+    using Value = std::decay_t<decltype(value)>;
+    if constexpr (std::is_same_v<Value, GeneEntries>) {
+      writer.begin_array();
+      for (const auto& record : value.records) record.write_provenance(writer);
+      writer.end();
+    } else {
+      writer.value(value);
+    }
+  });
+  writer.end();
+  return writer.take();
 }
 
 JsonDict CallsetConverter::_fhir_bundle(const std::vector<ReportRecord>& results, const JsonDict& sidecar,

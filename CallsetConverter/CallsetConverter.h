@@ -139,6 +139,13 @@ class CallsetConverter {
   // The sidecar object for the run's records and the SHA-256 (hex) of the
   // result file's bytes as written.
   JsonDict _provenance_document(const std::vector<ReportRecord>& results, const std::string& result_sha256) const;
+  // The same object as indented JSON text, written without building it.
+  std::string _provenance_text(const std::vector<ReportRecord>& results, const std::string& result_sha256) const;
+  // The sidecar's members in order, each given to `member(name, value)`:
+  // the one place the sidecar's layout is written down.
+  template <typename Member>
+  void _provenance_members(const std::vector<ReportRecord>& results, const std::string& result_sha256,
+                           Member&& member) const;
 
   // Where the result file goes: output_json under output_dir, with ".gz"
   // appended when gzipped and not already there.

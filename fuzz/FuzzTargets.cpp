@@ -118,6 +118,21 @@ void write_both_forms(const JsonDict& value) {
   }
 }
 
+// A record's objects written straight as text are the texts of its JSON
+// values, in both forms.
+void written_as_built(const ReportRecord& record) {
+  for (const JsonStyle style : {JsonStyle::Indented, JsonStyle::Compact}) {
+    JsonTextWriter result(style);
+    JsonTextWriter provenance(style);
+    record.write_result(result);
+    record.write_provenance(provenance);
+    if (result.take() != to_json_text(record.to_result(), style) ||
+        provenance.take() != to_json_text(record.to_provenance(), style)) {
+      throw FuzzFinding("a record written as text differs from its JSON value: " + record.repr());
+    }
+  }
+}
+
 // What the run does with statements: their debug form, and the result and
 // provenance objects of their records written out.
 void use_statements(const std::vector<CallerStatement>& statements) {
@@ -259,6 +274,7 @@ void normalizer(std::string_view input) {
       const ReportRecord record = converter.normalizer.normalize(statement);
       write_both_forms(record.to_result());
       write_both_forms(record.to_provenance());
+      written_as_built(record);
     }
     // The merge of a run: filter, group, rank, normalise, fall back.
     JsonDict payload = JsonDict::array();

@@ -697,6 +697,13 @@ TEST_F(ConverterTest, SidecarHoldsTheEightMembersInOrder) {
   EXPECT_EQ(sidecar["genes"][0]["source"], "pharmcat_report");
   EXPECT_EQ(sidecar["genes"][1]["Id"], "NAT2");
   EXPECT_EQ(sidecar["genes"][1]["warnings"].back(), "recovered from pbStarPhase; PharmCAT reported no guideline");
+  // The result and sidecar written straight as text are the texts of their JSON values.
+  const auto records = converter.parse_files();
+  EXPECT_EQ(converter._provenance_text(records, "digest"),
+            to_json_text(converter._provenance_document(records, "digest"), JsonStyle::Indented));
+  JsonDict results = JsonDict::array();
+  for (const auto& record : records) results.push_back(record.to_result());
+  EXPECT_EQ(read_file(work.file("out/helvara_pgx.json")), to_json_text(results, JsonStyle::Indented));
 }
 
 TEST_F(ConverterTest, SidecarIsSkippedWhenSwitchedOffIncludingByNull) {

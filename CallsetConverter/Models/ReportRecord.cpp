@@ -13,8 +13,27 @@ namespace C = HelvaraPgxConstants;
 
 namespace {
 
-JsonDict optional_value(const std::optional<std::string>& value) {
-  return value ? JsonDict(*value) : JsonDict(nullptr);
+JsonDict json_value(const std::string& value) { return JsonDict(value); }
+JsonDict json_value(const std::optional<std::string>& value) { return value ? JsonDict(*value) : JsonDict(nullptr); }
+JsonDict json_value(const std::vector<std::string>& values) { return JsonDict(values); }
+
+// The members of a record's result object and of its sidecar entry, in
+// order, each given to `member(name, value)`: the one place their layout is
+// written down, whether they are built as a JSON value or written as text.
+template <typename Member>
+void result_members(const ReportRecord& record, Member&& member) {
+  member(C::ID, record.gene);
+  member(C::NAME, record.gene);
+  member(C::STAR_ALLELE, record.star_allele);
+  member(C::ACTIVITY, record.activity);
+}
+
+template <typename Member>
+void provenance_members(const ReportRecord& record, Member&& member) {
+  member(C::ID, record.gene);
+  member(C::SOURCE, record.source);
+  member(C::PROVENANCE_PHENOTYPE_SOURCE, record.phenotype_source);
+  member(C::WARNINGS, record.warnings);
 }
 
 }  // namespace
@@ -38,21 +57,26 @@ void ReportRecord::add_warning(const std::optional<std::string>& warning) {
 
 JsonDict ReportRecord::to_result() const {
   JsonDict result = json_object(4);
-  result[C::ID] = gene;
-  result[C::NAME] = gene;
-  result[C::STAR_ALLELE] = optional_value(star_allele);
-  result[C::ACTIVITY] = optional_value(activity);
+  result_members(*this, [&](const char* name, const auto& value) { result[name] = json_value(value); });
   return result;
 }
 
 JsonDict ReportRecord::to_provenance() const {
   JsonDict provenance = json_object(4);
-  provenance[C::ID] = gene;
-  provenance[C::SOURCE] = optional_value(source);
-  provenance[C::PROVENANCE_PHENOTYPE_SOURCE] = optional_value(phenotype_source);
-  provenance[C::WARNINGS] = JsonDict::array();
-  for (const auto& warning : warnings) provenance[C::WARNINGS].push_back(warning);
+  provenance_members(*this, [&](const char* name, const auto& value) { provenance[name] = json_value(value); });
   return provenance;
+}
+
+void ReportRecord::write_result(JsonTextWriter& writer) const {
+  writer.begin_object();
+  result_members(*this, [&](const char* name, const auto& value) { writer.key(name).value(value); });
+  writer.end();
+}
+
+void ReportRecord::write_provenance(JsonTextWriter& writer) const {
+  writer.begin_object();
+  provenance_members(*this, [&](const char* name, const auto& value) { writer.key(name).value(value); });
+  writer.end();
 }
 
 std::string ReportRecord::repr() const {

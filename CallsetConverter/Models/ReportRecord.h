@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CallsetConverter/Models/JsonDict.h"
+#include "CallsetConverter/Support/Json.h"
 
 namespace callset_converter {
 
@@ -38,6 +39,9 @@ struct ReportRecord {
   JsonDict to_result() const;
   // {"Id", "source", "phenotypeSource", "warnings"}.
   JsonDict to_provenance() const;
+  // The same two objects, written where `writer` stands.
+  void write_result(JsonTextWriter& writer) const;
+  void write_provenance(JsonTextWriter& writer) const;
 
   // "ReportRecord(gene=..., star_allele=..., activity=..., source=...)".
   std::string repr() const;

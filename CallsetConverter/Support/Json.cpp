@@ -165,7 +165,7 @@ void append_hex4(std::string& out, unsigned unit) {
   out += digits[unit & 0xF];
 }
 
-void append_string(std::string& out, const std::string& text) {
+void append_string(std::string& out, std::string_view text) {
   out += '"';
   std::size_t pos = 0;
   const std::size_t size = text.size();
@@ -273,8 +273,8 @@ void append_scalar(std::string& out, const JsonDict& value) {
   }
 }
 
-// One open array or object while writing; the writer keeps its own stack so
-// that documents of any depth are written without recursion.
+// One open array or object while writing a document; the writer keeps its
+// own stack so that documents of any depth are written without recursion.
 struct Frame {
   const JsonDict* node;
   std::size_t next;
@@ -287,54 +287,116 @@ void newline_indent(std::string& out, std::size_t depth) {
 
 }  // namespace
 
-std::string to_json_text(const JsonDict& value, JsonStyle style) {
-  std::string out;
-  // A document of a few genes takes a few kilobytes: room for one at once
-  // rather than by repeated doubling.
-  if ((value.is_array() || value.is_object()) && !value.empty()) out.reserve(4096);
-  const bool indented = style == JsonStyle::Indented;
+JsonTextWriter::JsonTextWriter(JsonStyle style, std::size_t reserve) : indented_(style == JsonStyle::Indented) {
+  out_.reserve(reserve);
+}
+
+void JsonTextWriter::next_place() {
+  if (after_key_) {
+    after_key_ = false;
+    return;
+  }
+  if (levels_.empty()) return;
+  if (levels_.back().count++ > 0) out_ += indented_ ? "," : ", ";
+  if (indented_) newline_indent(out_, levels_.size());
+}
+
+JsonTextWriter& JsonTextWriter::begin_array() {
+  next_place();
+  out_ += '[';
+  levels_.push_back({false, 0});
+  return *this;
+}
+
+JsonTextWriter& JsonTextWriter::begin_object() {
+  next_place();
+  out_ += '{';
+  levels_.push_back({true, 0});
+  return *this;
+}
+
+JsonTextWriter& JsonTextWriter::end() {
+  const Level level = levels_.back();
+  levels_.pop_back();
+  // An empty one closes on its line: [] or {}.
+  if (indented_ && level.count > 0) newline_indent(out_, levels_.size());
+  out_ += level.object ? '}' : ']';
+  return *this;
+}
+
+JsonTextWriter& JsonTextWriter::key(std::string_view name) {
+  next_place();
+  append_string(out_, name);
+  out_ += ": ";
+  after_key_ = true;
+  return *this;
+}
+
+JsonTextWriter& JsonTextWriter::value(std::string_view text) {
+  next_place();
+  append_string(out_, text);
+  return *this;
+}
+
+JsonTextWriter& JsonTextWriter::value(const std::optional<std::string>& text) {
+  if (text) return value(std::string_view(*text));
+  next_place();
+  out_ += "null";
+  return *this;
+}
+
+JsonTextWriter& JsonTextWriter::value(const std::vector<std::string>& texts) {
+  begin_array();
+  for (const auto& text : texts) value(std::string_view(text));
+  return end();
+}
+
+JsonTextWriter& JsonTextWriter::value(const JsonDict& document) {
   std::vector<Frame> stack;
-  // Writes `node`: scalars and empty containers at once, others by opening a
-  // frame whose elements the loop below writes one at a time.
+  // Writes `node`: scalars at once, arrays and objects by opening a frame
+  // whose elements the loop below writes one at a time.
   const auto open = [&](const JsonDict& node) {
     if (node.is_array() || node.is_object()) {
-      if (node.empty()) {
-        out += node.is_array() ? "[]" : "{}";
-        return;
+      if (node.is_array()) {
+        begin_array();
+      } else {
+        begin_object();
       }
-      out += node.is_array() ? '[' : '{';
       stack.push_back(Frame{&node, 0});
       return;
     }
-    append_scalar(out, node);
+    next_place();
+    append_scalar(out_, node);
   };
-  open(value);
+  open(document);
   while (!stack.empty()) {
     Frame& frame = stack.back();
     const JsonDict& node = *frame.node;
-    const std::size_t count = node.size();
-    if (frame.next == count) {
-      if (indented) newline_indent(out, stack.size() - 1);
-      out += node.is_array() ? ']' : '}';
+    if (frame.next == node.size()) {
+      end();
       stack.pop_back();
       continue;
     }
     const std::size_t index = frame.next++;
-    if (index > 0) out += indented ? "," : ", ";
-    if (indented) newline_indent(out, stack.size());
     if (node.is_array()) {
       open(node.get_ref<const JsonDict::array_t&>()[index]);
     } else {
       // The ordered object is a vector of members underneath.
       const auto& members =
           static_cast<const std::vector<JsonDict::object_t::value_type>&>(node.get_ref<const JsonDict::object_t&>());
-      const auto& member = members[index];
-      append_string(out, member.first);
-      out += ": ";
-      open(member.second);
+      key(members[index].first);
+      open(members[index].second);
     }
   }
-  return out;
+  return *this;
+}
+
+std::string to_json_text(const JsonDict& value, JsonStyle style) {
+  // A document of a few genes takes a few kilobytes: room for one at once
+  // rather than by repeated doubling.
+  JsonTextWriter writer(style, (value.is_array() || value.is_object()) && !value.empty() ? 4096 : 0);
+  writer.value(value);
+  return writer.take();
 }
 
 JsonDict parse_json_document(std::string_view text, const std::string& origin) {

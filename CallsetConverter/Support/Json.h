@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "CallsetConverter/Models/JsonDict.h"
@@ -48,6 +49,48 @@ enum class JsonStyle {
   Compact,   // one line, ", " and ": " separators
 };
 std::string to_json_text(const JsonDict& value, JsonStyle style);
+
+// Writes JSON text as to_json_text writes it, value by value, so that a
+// document that is only built to be written (a sample's result and sidecar)
+// need not be built first. Each value goes where the writer stands: the
+// whole text, the next element of an open array, or the member of an open
+// object whose name key() gave.
+class JsonTextWriter {
+ public:
+  // `reserve`: the room taken for the text up front.
+  explicit JsonTextWriter(JsonStyle style, std::size_t reserve = 0);
+
+  JsonTextWriter& begin_array();
+  JsonTextWriter& begin_object();
+  // Closes the innermost open array or object.
+  JsonTextWriter& end();
+  // The name of the next member of the open object.
+  JsonTextWriter& key(std::string_view name);
+
+  JsonTextWriter& value(std::string_view text);
+  JsonTextWriter& value(const char* text) { return value(std::string_view(text)); }
+  JsonTextWriter& value(const std::string& text) { return value(std::string_view(text)); }
+  // null when absent.
+  JsonTextWriter& value(const std::optional<std::string>& text);
+  JsonTextWriter& value(const std::vector<std::string>& texts);
+  JsonTextWriter& value(const JsonDict& document);
+
+  // The text written; the writer is left empty.
+  std::string take() { return std::move(out_); }
+
+ private:
+  // Separator and line break before a value or member at the current level.
+  void next_place();
+
+  std::string out_;
+  bool indented_;
+  struct Level {
+    bool object;
+    std::size_t count;  // values written so far
+  };
+  std::vector<Level> levels_;  // the open arrays and objects, outermost first
+  bool after_key_ = false;
+};
 
 // Parses `text` as one JSON document. A leading byte-order mark is not
 // skipped: it makes the document invalid, and so does nesting of arrays and
