@@ -190,7 +190,9 @@ void configure_logging(const std::string& level_name_text, bool flush_each) {
   // crafted input cannot drive the operator's terminal.
   // One line buffer for the run: a cohort logs a few lines per sample.
   logger.set_handler([flush_each, line = std::string()](const LogRecord& record) mutable {
-    line.assign(level_name(record.level)).append(" ").append(escape_terminal_controls(record.message)).append("\n");
+    line.assign(level_name(record.level)).append(" ");
+    append_terminal_safe(line, record.message);
+    line.append("\n");
     std::fwrite(line.data(), 1, line.size(), stderr);
     if (flush_each) std::fflush(stderr);
   });

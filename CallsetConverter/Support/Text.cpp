@@ -306,14 +306,16 @@ std::string unicode_escape(char32_t cp) {
 
 }  // namespace
 
-std::string escape_terminal_controls(std::string_view text) {
+void append_terminal_safe(std::string& out, std::string_view text) {
   // Printable ASCII, tabs and line feeds, the whole of most log lines, stay.
   const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
     return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n';
   });
-  if (plain) return std::string(text);
-  std::string out;
-  out.reserve(text.size());
+  if (plain) {
+    out.append(text);
+    return;
+  }
+  out.reserve(out.size() + text.size());
   std::size_t pos = 0;
   char32_t cp = 0;
   while (pos < text.size()) {
@@ -333,6 +335,11 @@ std::string escape_terminal_controls(std::string_view text) {
     }
     pos += len;
   }
+}
+
+std::string escape_terminal_controls(std::string_view text) {
+  std::string out;
+  append_terminal_safe(out, text);
   return out;
 }
 

@@ -67,6 +67,8 @@ std::string text_or_none(const std::optional<std::string>& text);
 // zero-width space look like CYP2D6. All else is kept, so a message without
 // such characters comes out unchanged.
 std::string escape_terminal_controls(std::string_view text);
+// The same text appended to `out`.
+void append_terminal_safe(std::string& out, std::string_view text);
 
 // `text` with each line feed written as \n and each carriage return as \r,
 // so that a value placed in a log or error line cannot start a line of its
