@@ -48,21 +48,29 @@ GeneMerge::GeneMerge(TermHarmonizer& normalizer, GeneMergeRules rules)
     : normalizer_(normalizer), rules_(std::move(rules)) {}
 
 std::vector<ReportRecord> GeneMerge::merge(const std::vector<CallerStatement>& calls) {
-  // std::map orders gene names by unsigned bytes: code-point order.
-  std::map<std::string, std::vector<Candidate>> groups;
+  // One list, grouped by gene in code-point order (std::string compares
+  // unsigned bytes), each gene's statements in the order given.
+  std::vector<Candidate> candidates;
+  candidates.reserve(calls.size());
   const std::vector<std::size_t> callers = number_callers(calls);
   for (std::size_t i = 0; i < calls.size(); ++i) {
     const CallerStatement& call = calls[i];
     if (!rules_.gene_filter.empty() && !rules_.gene_filter.contains(call.gene)) continue;
-    groups[call.gene].push_back(Candidate{&call, callers[i], std::nullopt, {}});
+    candidates.push_back(Candidate{&call, callers[i], std::nullopt, {}});
   }
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.statement->gene < b.statement->gene; });
 
   std::vector<ReportRecord> results;
-  results.reserve(groups.size());
+  results.reserve(candidates.size());
   std::vector<std::string> dropped;
-  for (auto& [gene, group] : groups) {
+  for (auto from = candidates.begin(); from != candidates.end();) {
+    const std::string& gene = from->statement->gene;
+    const auto to = std::find_if(from, candidates.end(), [&](const Candidate& c) { return c.statement->gene != gene; });
+    const std::span<Candidate> group(from, to);
     order(group);
     if (auto record = merge_gene(gene, group, dropped)) results.push_back(std::move(*record));
+    from = to;
   }
   if (!dropped.empty()) {
     log_warning("%d gene(s) called only by pbStarPhase are not reported: %s", dropped.size(), join(dropped, ", "));
@@ -101,7 +109,7 @@ std::vector<std::size_t> GeneMerge::number_callers(const std::vector<CallerState
   return callers;
 }
 
-std::optional<ReportRecord> GeneMerge::merge_gene(const std::string& gene, std::vector<Candidate>& ordered,
+std::optional<ReportRecord> GeneMerge::merge_gene(const std::string& gene, std::span<Candidate> ordered,
                                                   std::vector<std::string>& dropped) {
   // Any other caller's statement, a PharmCAT call without a guideline
   // annotation or a no-call included, means the gene is not pbStarPhase's
@@ -174,7 +182,7 @@ std::optional<ReportRecord> GeneMerge::merge_gene(const std::string& gene, std::
   return best;
 }
 
-void GeneMerge::order(std::vector<Candidate>& candidates) const {
+void GeneMerge::order(std::span<Candidate> candidates) const {
   // Most genes have one statement: nothing to order, and no buffer to take.
   if (candidates.size() < 2) return;
   std::stable_sort(candidates.begin(), candidates.end(), [&](const Candidate& a, const Candidate& b) {

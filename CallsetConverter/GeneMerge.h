@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <map>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,9 +81,9 @@ class GeneMerge {
   // Numbers the callers of `calls`, one number per input file (by file
   // identity) or, for a statement without a file, per format label.
   std::vector<std::size_t> number_callers(const std::vector<CallerStatement>& calls) const;
-  std::optional<ReportRecord> merge_gene(const std::string& gene, std::vector<Candidate>& ordered,
+  std::optional<ReportRecord> merge_gene(const std::string& gene, std::span<Candidate> ordered,
                                          std::vector<std::string>& dropped);
-  void order(std::vector<Candidate>& candidates) const;
+  void order(std::span<Candidate> candidates) const;
   // The candidate's record, normalised on first use without leaving its
   // unmapped terms behind.
   const ReportRecord& look_at(Candidate& candidate);

@@ -62,6 +62,15 @@ std::string LogArg::render(bool quoted) const {
   return {};
 }
 
+void LogArg::append_to(std::string& out, char placeholder) const {
+  // Most arguments are plain text: written without a copy of their own.
+  if (kind_ == Kind::Text && placeholder != 'r' && text_.find_first_of("\n\r") == std::string::npos) {
+    out += text_;
+    return;
+  }
+  out += placeholder == 's' ? as_text() : placeholder == 'd' ? as_decimal() : as_literal();
+}
+
 std::string LogArg::as_decimal() const {
   if (kind_ == Kind::Number) return std::to_string(number_);
   return as_text();
@@ -83,7 +92,7 @@ std::string fill_template(std::string_view format, const std::vector<LogArg>& ar
       ++i;
     } else if ((kind == 's' || kind == 'd' || kind == 'r') && next < args.size()) {
       const LogArg& arg = args[next++];
-      out += kind == 's' ? arg.as_text() : kind == 'd' ? arg.as_decimal() : arg.as_literal();
+      arg.append_to(out, kind);
       ++i;
     } else {
       out += c;

@@ -40,6 +40,8 @@ class LogArg {
   std::string as_text() const;
   std::string as_literal() const;
   std::string as_decimal() const;
+  // Appends what `placeholder` (s, d or r) renders.
+  void append_to(std::string& out, char placeholder) const;
 
  private:
   enum class Kind { Text, None, Number, List, Lines };
