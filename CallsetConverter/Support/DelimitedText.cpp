@@ -192,11 +192,14 @@ CsvDialect detect_csv_dialect(std::string_view sample) {
   std::size_t best_compared = 1;
   for (const char separator : kSeparatorCandidates) {
     CsvDialect dialect{separator, quote, false};
-    dialect.skip_initial_space = spaces_follow_separators(read_delimited_rows(sample, dialect));
+    std::vector<TextRow> rows = read_delimited_rows(sample, dialect);
+    // Read again only when skipping spaces changes the dialect.
+    dialect.skip_initial_space = spaces_follow_separators(rows);
+    if (dialect.skip_initial_space) rows = read_delimited_rows(sample, dialect);
     std::size_t width = 0;
     std::size_t matching = 0;
     std::size_t compared = 0;
-    for (const auto& row : read_delimited_rows(sample, dialect)) {
+    for (const auto& row : rows) {
       if (row.empty()) continue;
       if (width == 0) {
         width = row.size();
