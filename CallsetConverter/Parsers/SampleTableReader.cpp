@@ -23,16 +23,20 @@ bool SampleTableReader::is_pypgx_table(const std::vector<std::string>& header) {
 
 std::string SampleTableReader::reader_source_name() const { return source_name; }
 
+std::optional<std::string> SampleTableReader::_column_value(const Row& row, std::string_view column) {
+  // The later of two equal header cells is the one read.
+  const auto found = std::find_if(row.rbegin(), row.rend(), [&](const auto& cell) { return cell.first == column; });
+  if (found == row.rend() || !found->second) return std::nullopt;
+  // PyPGx ends its ";"-separated lists with a separator; only trailing ones
+  // go, and before trimming, so "*1/*2; " keeps its semicolon.
+  std::string_view text = *found->second;
+  while (!text.empty() && text.back() == ';') text.remove_suffix(1);
+  return trim(text);
+}
+
 std::optional<std::string> SampleTableReader::_value(const Row& row, const std::vector<std::string>& columns) {
   for (const auto& column : columns) {
-    // The later of two equal header cells is the one read.
-    const auto found = std::find_if(row.rbegin(), row.rend(), [&](const auto& cell) { return cell.first == column; });
-    if (found == row.rend() || !found->second) continue;
-    // PyPGx ends its ";"-separated lists with a separator; only trailing
-    // ones go, and before trimming, so "*1/*2; " keeps its semicolon.
-    std::string_view text = *found->second;
-    while (!text.empty() && text.back() == ';') text.remove_suffix(1);
-    return trim(text);
+    if (std::optional<std::string> value = _column_value(row, column)) return value;
   }
   return std::nullopt;
 }
@@ -153,6 +157,8 @@ std::vector<SampleTableReader::Row> SampleTableReader::_choose_rows(const TextRo
     Row row;
     row.reserve(header.size());
     for (std::size_t column = 0; column < header.size(); ++column) {
+      // Only the columns this reader reads are kept.
+      if (!names_a_read_column(header[column])) continue;
       row.emplace_back(header[column],
                        column < cells.size() ? std::optional<std::string>(std::move(cells[column])) : std::nullopt);
     }
@@ -188,15 +194,15 @@ std::vector<CallerStatement> SampleTableReader::parse() const {
                                  ": cannot tell which gene this table is for - the file name is not a gene symbol "
                                  "and there is no Gene column");
     }
-    std::optional<std::string> genotype = _value(row, {GENOTYPE_COLUMN});
-    std::optional<std::string> phenotype = _value(row, {PHENOTYPE_COLUMN});
+    std::optional<std::string> genotype = _column_value(row, GENOTYPE_COLUMN);
+    std::optional<std::string> phenotype = _column_value(row, PHENOTYPE_COLUMN);
     if (!genotype && !phenotype) {
       _log_skip(*gene, "no Genotype or Phenotype column");
       continue;
     }
     std::vector<std::string> haplotypes;
     for (const char* column : HAPLOTYPE_COLUMNS) {
-      std::optional<std::string> haplotype = _value(row, {column});
+      std::optional<std::string> haplotype = _column_value(row, column);
       if (haplotype && !haplotype->empty()) haplotypes.push_back(std::move(*haplotype));
     }
     std::vector<std::string> phenotypes;
@@ -210,9 +216,9 @@ std::vector<CallerStatement> SampleTableReader::parse() const {
   // PyPGx writes one table per gene for a whole cohort: two calls of one
   // gene are two patients (or one patient twice), and the merge would take
   // whichever came first.
-  std::set<std::string> genes;
+  std::set<std::string_view> genes;
   for (const auto& statement : statements) {
-    if (genes.insert(statement.gene).second) continue;
+    if (statements.size() == 1 || genes.insert(statement.gene).second) continue;
     if (!sample) {
       throw InvalidArgumentError(file_path + ": the table holds " + _samples_held(indexed) +
                                  "; choose one with --sample");

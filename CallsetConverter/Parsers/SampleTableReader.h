@@ -33,9 +33,10 @@ class SampleTableReader : public ICallReader {
 
   // One data row: header cell text, exactly as written, to the row's cell;
   // absent for a column the row is too short to reach. Cells beyond the
-  // header have no name and are not kept. Of two equal header cells the
-  // later column's value is the one read. Kept flat, in column order: a row
-  // has a few columns and is read a few times.
+  // header have no name and are not kept, nor are columns this reader does
+  // not read. Of two equal header cells the later column's value is the one
+  // read. Kept flat, in column order: a row has a few columns and is read a
+  // few times.
   using Row = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
   // One data row as index_rows finds it: the text of its first cell, where
@@ -87,6 +88,8 @@ class SampleTableReader : public ICallReader {
   // The first of `columns` that the row holds a cell for, with trailing
   // ";" removed and then trimmed (possibly empty); nothing when none does.
   static std::optional<std::string> _value(const Row& row, const std::vector<std::string>& columns);
+  // The same for one column.
+  static std::optional<std::string> _column_value(const Row& row, std::string_view column);
 
  private:
   // "N sample(s): ..." for an error: the whole table's samples, also when
