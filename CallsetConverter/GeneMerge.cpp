@@ -50,16 +50,19 @@ GeneMerge::GeneMerge(TermHarmonizer& normalizer, GeneMergeRules rules)
 std::vector<ReportRecord> GeneMerge::merge(const std::vector<CallerStatement>& calls) {
   // One list, grouped by gene in code-point order (std::string compares
   // unsigned bytes), each gene's statements in the order given.
-  std::vector<Candidate> candidates;
-  candidates.reserve(calls.size());
-  const std::vector<std::size_t> callers = number_callers(calls);
+  // The statements are put in that order first, so that no candidate is
+  // moved once made.
+  std::vector<std::size_t> by_gene;
+  by_gene.reserve(calls.size());
   for (std::size_t i = 0; i < calls.size(); ++i) {
-    const CallerStatement& call = calls[i];
-    if (!rules_.gene_filter.empty() && !rules_.gene_filter.contains(call.gene)) continue;
-    candidates.push_back(Candidate{&call, callers[i], std::nullopt, {}});
+    if (rules_.gene_filter.empty() || rules_.gene_filter.contains(calls[i].gene)) by_gene.push_back(i);
   }
-  std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const Candidate& a, const Candidate& b) { return a.statement->gene < b.statement->gene; });
+  std::stable_sort(by_gene.begin(), by_gene.end(),
+                   [&](std::size_t a, std::size_t b) { return calls[a].gene < calls[b].gene; });
+  const std::vector<std::size_t> callers = number_callers(calls);
+  std::vector<Candidate> candidates;
+  candidates.reserve(by_gene.size());
+  for (const std::size_t i : by_gene) candidates.push_back(Candidate{&calls[i], callers[i], std::nullopt, {}});
 
   std::vector<ReportRecord> results;
   results.reserve(candidates.size());
