@@ -412,9 +412,12 @@ std::optional<std::string> CallsetConverter::_resolve_phenotype_source(
 
 std::vector<ReportRecord> CallsetConverter::_merge(const std::vector<CallerStatement>& calls) {
   const std::vector<std::string> recoverable = rules_text_list(normalizer.rules, "recoverable_genes");
-  GeneMergeRules rules{_source_preference(), is_truthy(find_member(normalizer.rules, "allow_source_fallback")),
-                       std::set<std::string>(recoverable.begin(), recoverable.end()), recover_dropped_genes,
-                       gene_filter, known_files};
+  GeneMergeRules rules{_source_preference(),
+                       is_truthy(find_member(normalizer.rules, "allow_source_fallback")),
+                       std::set<std::string>(recoverable.begin(), recoverable.end()),
+                       recover_dropped_genes,
+                       gene_filter,
+                       known_files};
   return GeneMerge(normalizer, std::move(rules)).merge(calls);
 }
 
@@ -449,8 +452,8 @@ struct GeneEntries {
 }  // namespace
 
 template <typename Member>
-void CallsetConverter::_provenance_members(const std::vector<ReportRecord>& results,
-                                           const std::string& result_sha256, Member&& member) const {
+void CallsetConverter::_provenance_members(const std::vector<ReportRecord>& results, const std::string& result_sha256,
+                                           Member&& member) const {
   JsonDict passthrough = JsonDict::array();
   const JsonDict* configured = find_member(normalizer.rules, "passthrough_sources");
   if (!is_blank(configured)) {

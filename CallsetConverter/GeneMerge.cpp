@@ -101,8 +101,8 @@ std::vector<std::size_t> GeneMerge::number_callers(const std::vector<CallerState
     auto known = std::find_if(by_path.begin(), by_path.end(), [&](const auto& entry) { return entry.first == path; });
     if (known == by_path.end()) {
       FileIdentity identity = file_identity(*call.input_file, rules_.known_files);
-      auto same =
-          std::find_if(identities.begin(), identities.end(), [&](const auto& entry) { return entry.first == identity; });
+      auto same = std::find_if(identities.begin(), identities.end(),
+                               [&](const auto& entry) { return entry.first == identity; });
       if (same == identities.end()) same = identities.insert(same, {std::move(identity), count++});
       by_path.emplace_back(path, same->second);
       known = by_path.end() - 1;

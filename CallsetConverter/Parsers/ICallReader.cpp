@@ -28,7 +28,8 @@ const std::string& checked_path(const std::optional<std::string>& file_path) {
 
 ICallReader::ICallReader(const std::optional<std::string>& file_path_) : file_path(checked_path(file_path_)) {}
 
-ICallReader::ICallReader(const std::optional<std::string>& file_path_, ContentHeld) : file_path(given_path(file_path_)) {}
+ICallReader::ICallReader(const std::optional<std::string>& file_path_, ContentHeld)
+    : file_path(given_path(file_path_)) {}
 
 ICallReader::ICallReader(const char* file_path_)
     : ICallReader(file_path_ == nullptr ? std::nullopt : std::optional<std::string>(file_path_)) {}

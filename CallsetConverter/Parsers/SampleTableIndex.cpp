@@ -63,8 +63,7 @@ std::size_t SampleTableIndex::memory_bytes() const {
     if (row.first_cell.capacity() > std::string().capacity()) names += row.first_cell.capacity();
   }
   return source_->_text(/*skip_bom=*/true).size() + rows_.capacity() * sizeof(SampleTableReader::IndexedRow) +
-         next_of_sample_.capacity() * sizeof(std::uint32_t) +
-         first_of_sample_.bucket_count() * sizeof(void*) +
+         next_of_sample_.capacity() * sizeof(std::uint32_t) + first_of_sample_.bucket_count() * sizeof(void*) +
          first_of_sample_.size() * (sizeof(std::string_view) + 2 * sizeof(void*) + sizeof(std::uint32_t)) + names;
 }
 

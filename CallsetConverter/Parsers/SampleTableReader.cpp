@@ -136,10 +136,10 @@ std::vector<SampleTableReader::Row> SampleTableReader::_choose_rows(const TextRo
   // cell short and every value would sit under its neighbour's name. Only
   // the chosen rows decide, so that a sample reads the same out of a cohort
   // table as out of a table of its own rows.
-  const bool printed_layout =
-      !lines.empty() && !given_header.front().empty() && given_header.front().front() == ' ' &&
-      std::all_of(lines.begin(), lines.end(),
-                  [&](const TextRow& cells) { return cells.size() == given_header.size() + 1; });
+  const bool printed_layout = !lines.empty() && !given_header.front().empty() && given_header.front().front() == ' ' &&
+                              std::all_of(lines.begin(), lines.end(), [&](const TextRow& cells) {
+                                return cells.size() == given_header.size() + 1;
+                              });
   TextRow realigned;
   if (printed_layout) {
     realigned = given_header;

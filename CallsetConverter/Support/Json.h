@@ -2,8 +2,8 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 #include <string_view>
+#include <vector>
 
 #include "CallsetConverter/Models/JsonDict.h"
 

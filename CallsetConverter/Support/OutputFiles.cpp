@@ -246,12 +246,12 @@ std::string follow_links(const std::string& path) {
 
 // One destination on its way into place.
 struct Destination {
-  std::string given;      // as the caller named it, for messages
-  std::string target;     // symbolic links followed
-  std::string directory;  // of the target, see directory_of
-  std::string temp_head;  // the target's name, shortened to leave room for the temporary suffix
+  std::string given;                // as the caller named it, for messages
+  std::string target;               // symbolic links followed
+  std::string directory;            // of the target, see directory_of
+  std::string temp_head;            // the target's name, shortened to leave room for the temporary suffix
   std::size_t name_max = NAME_MAX;  // the longest name the directory takes
-  bool in_place = false;  // a device or FIFO, written directly
+  bool in_place = false;            // a device or FIFO, written directly
   std::optional<struct stat> existing;
   std::string temp;  // the temporary file while it exists; once placed, the replaced file, if kept
   int fd = -1;
@@ -666,7 +666,8 @@ std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets, co
   if (!batch_file.empty()) {
     try {
       batch_destination.emplace(std::vector<OutputFile>{{batch_file, std::string()}});
-      if (!batch_destination->destinations.front().in_place) batch_lock.emplace(batch_destination->destinations.front());
+      if (!batch_destination->destinations.front().in_place)
+        batch_lock.emplace(batch_destination->destinations.front());
     } catch (const IoError& error) {
       log_debug("Each set of the batch takes its own lock: %s", std::string(error.what()));
     }

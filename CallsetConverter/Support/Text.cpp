@@ -308,9 +308,8 @@ std::string unicode_escape(char32_t cp) {
 
 void append_terminal_safe(std::string& out, std::string_view text) {
   // Printable ASCII, tabs and line feeds, the whole of most log lines, stay.
-  const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
-    return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n';
-  });
+  const bool plain =
+      std::all_of(text.begin(), text.end(), [](char c) { return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n'; });
   if (plain) {
     out.append(text);
     return;

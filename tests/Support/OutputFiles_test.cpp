@@ -275,8 +275,8 @@ TEST(OutputFileSet, ABatchLendsItsLockAndASetHeldElsewhereWaits) {
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
   const auto write = [&] {
     ::close(held);  // the child's copy of the parent's lock
-    const auto outcomes = write_file_sets({{{{dir.file("lent/r.json"), "L"}}, {}}, {{{dir.file("held/r.json"), "H"}}, {}}},
-                                          dir.file("status.tsv"));
+    const auto outcomes = write_file_sets(
+        {{{{dir.file("lent/r.json"), "L"}}, {}}, {{{dir.file("held/r.json"), "H"}}, {}}}, dir.file("status.tsv"));
     if (outcomes[0].error || outcomes[1].error) throw std::runtime_error("a set failed");
   };
   const ChildEnd end = in_child(write, false, [&](pid_t) {
