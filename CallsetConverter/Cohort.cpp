@@ -272,6 +272,8 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
   };
 
   std::vector<PendingSample> pending;
+  // Each batch's renames reach the disk with the next batch's files.
+  UnflushedRenames renames;
   const auto write_batch = [&] {
     std::vector<FileSet> sets;
     std::vector<std::unique_ptr<CreatedDirectories>> created(pending.size());
@@ -279,6 +281,7 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
       try {
         created[p] = std::make_unique<CreatedDirectories>(pending[p].output_dir);
         sets.push_back(std::move(pending[p].outputs.files));
+        sets.back().in_new_directory = created[p]->made();
       } catch (const std::exception& error) {
         fail(pending[p].index, error);
         sets.emplace_back();
@@ -286,7 +289,8 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
     }
     // The batch holds the status file's lock throughout and lends it to its
     // samples: a second cohort run into the same folder takes turns with it.
-    const std::vector<FileSetOutcome> outcomes = write_file_sets(sets, join_path(cohort_dir, COHORT_STATUS_FILE));
+    const std::vector<FileSetOutcome> outcomes =
+        write_file_sets(sets, join_path(cohort_dir, COHORT_STATUS_FILE), &renames);
     for (std::size_t p = 0; p < pending.size(); ++p) {
       if (!created[p]) continue;
       const std::size_t index = pending[p].index;
@@ -362,6 +366,8 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
     }
   }
   write_batch();
+  // Every result is on disk before the status file says so.
+  renames.flush();
 
   CreatedDirectories created(cohort_dir);
   write_files_together({{join_path(cohort_dir, COHORT_STATUS_FILE), cohort_status_text(statuses)}});

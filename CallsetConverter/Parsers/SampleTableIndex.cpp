@@ -35,6 +35,8 @@ SampleTableIndex::SampleTableIndex(const std::string& file_path, std::string byt
       place->second = static_cast<std::uint32_t>(row);
     }
   }
+  starts_its_sample_.assign(rows_.size(), false);
+  for (const auto& [name, row] : first_of_sample_) starts_its_sample_[row] = true;
   file_gene_ = source_->_gene_from_file_name();
 }
 
@@ -51,9 +53,18 @@ const std::string& SampleTableIndex::samples_held() const {
 std::vector<SampleTableReader::IndexedRow> SampleTableIndex::rows_of(const std::optional<std::string>& sample) const {
   if (!sample || rows_.size() == 1) return rows_;
   std::vector<SampleTableReader::IndexedRow> rows;
-  const auto found = first_of_sample_.find(std::string_view(*sample));
-  if (found == first_of_sample_.end()) return rows;
-  for (std::uint32_t row = found->second; row != kNoRow; row = next_of_sample_[row]) rows.push_back(rows_[row]);
+  std::uint32_t first = next_guess_.load(std::memory_order_relaxed);
+  if (first >= rows_.size() || !starts_its_sample_[first] || rows_[first].first_cell != *sample) {
+    const auto found = first_of_sample_.find(std::string_view(*sample));
+    if (found == first_of_sample_.end()) return rows;
+    first = found->second;
+  }
+  std::uint32_t last = first;
+  for (std::uint32_t row = first; row != kNoRow; row = next_of_sample_[row]) {
+    rows.push_back(rows_[row]);
+    last = row;
+  }
+  next_guess_.store(last + 1, std::memory_order_relaxed);
   return rows;
 }
 
@@ -63,7 +74,8 @@ std::size_t SampleTableIndex::memory_bytes() const {
     if (row.first_cell.capacity() > std::string().capacity()) names += row.first_cell.capacity();
   }
   return source_->_text(/*skip_bom=*/true).size() + rows_.capacity() * sizeof(SampleTableReader::IndexedRow) +
-         next_of_sample_.capacity() * sizeof(std::uint32_t) + first_of_sample_.bucket_count() * sizeof(void*) +
+         next_of_sample_.capacity() * sizeof(std::uint32_t) + starts_its_sample_.capacity() / 8 +
+         first_of_sample_.bucket_count() * sizeof(void*) +
          first_of_sample_.size() * (sizeof(std::string_view) + 2 * sizeof(void*) + sizeof(std::uint32_t)) + names;
 }
 

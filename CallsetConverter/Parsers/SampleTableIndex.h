@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -57,6 +58,11 @@ class SampleTableIndex {
   static constexpr std::uint32_t kNoRow = std::numeric_limits<std::uint32_t>::max();
   std::unordered_map<std::string_view, std::uint32_t> first_of_sample_;
   std::vector<std::uint32_t> next_of_sample_;
+  std::vector<bool> starts_its_sample_;
+  // The row after the last one found: a cohort's samples mostly come in the
+  // table's own order, and this row, next to the last, is tried before the
+  // lookup, whose memory is scattered.
+  mutable std::atomic<std::uint32_t> next_guess_{0};
   mutable std::optional<std::string> samples_held_;
   std::optional<std::string> file_gene_;
 };

@@ -282,7 +282,12 @@ Destination inspect(const std::string& path, const Destination* previous) {
   destination.given = path;
   if (path.empty() || path.find('\0') != std::string::npos) throw IoError(write_error(path, EINVAL));
   struct stat info {};
-  if (::stat(path.c_str(), &info) == 0) {
+  // Most destinations are new files and few are links: a look at the name
+  // itself settles both without following anything.
+  const int looked = ::lstat(path.c_str(), &info);
+  if (looked != 0 && errno == ENOENT) {
+    destination.target = path;
+  } else if ((looked == 0 && !S_ISLNK(info.st_mode)) || ::stat(path.c_str(), &info) == 0) {
     if (S_ISDIR(info.st_mode)) throw IoError(write_error(path, EISDIR));
     if (!S_ISREG(info.st_mode)) {
       // Opened as given: /dev/stdout and its kind are links that only the
@@ -657,7 +662,17 @@ void sync_file_systems(const std::map<dev_t, std::string>& directories) {
 
 }  // namespace
 
-std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets, const std::string& batch_file) {
+void UnflushedRenames::flushed_with(const std::map<dev_t, std::string>& flushed) {
+  for (const auto& [device, directory] : directories_) {
+    if (flushed.contains(device)) continue;
+    const FdGuard guard(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (guard.fd >= 0) ::syncfs(guard.fd);
+  }
+  directories_.clear();
+}
+
+std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets, const std::string& batch_file,
+                                            UnflushedRenames* renames) {
   std::vector<FileSetOutcome> outcomes(sets.size());
   const SignalScope signals;
   // The batch's own lock, lent to its sets; without it each set locks alone.
@@ -684,7 +699,7 @@ std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets, co
       if (!destinations.front().in_place) {
         batch_set->lock.emplace(destinations.front(), batch_lock ? &*batch_lock : nullptr);
       }
-      remove_leftovers(destinations);
+      if (!sets[s].in_new_directory) remove_leftovers(destinations);
       for (std::size_t i = 0; i < destinations.size(); ++i) {
         if (destinations[i].in_place) continue;
         const dev_t device = write_temp(destinations[i], sets[s].files[i].content, new_file_mode, /*sync=*/false);
@@ -704,6 +719,7 @@ std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets, co
     }
     return outcomes;
   }
+  if (renames != nullptr) renames->flushed_with(directories);
   for (std::size_t s = 0; s < sets.size(); ++s) {
     if (!staged[s]) continue;
     try {
@@ -719,9 +735,13 @@ std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets, co
     }
   }
   // Best effort, as for one set: the renames reach the disk together.
-  try {
-    sync_file_systems(directories);
-  } catch (const IoError&) {
+  if (renames != nullptr) {
+    for (const auto& [device, directory] : directories) renames->add(device, directory);
+  } else {
+    try {
+      sync_file_systems(directories);
+    } catch (const IoError&) {
+    }
   }
   for (std::size_t s = 0; s < sets.size(); ++s) {
     if (!staged[s]) continue;

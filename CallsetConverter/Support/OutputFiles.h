@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <exception>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -58,6 +61,9 @@ std::vector<std::string> write_files_together(const std::vector<OutputFile>& fil
 struct FileSet {
   std::vector<OutputFile> files;
   std::vector<std::string> remove_after;
+  // The files go to a directory this process has just created: no writer
+  // has left anything there to look for.
+  bool in_new_directory = false;
 };
 
 // How writing one set of a batch ended: the paths removed, or the error
@@ -67,12 +73,36 @@ struct FileSetOutcome {
   std::exception_ptr error;
 };
 
+// File systems on which files were renamed into place and not yet flushed
+// to disk: a run that writes batch after batch flushes each batch's renames
+// together with the next batch's files, and the last ones before it reports
+// the whole run as written.
+class UnflushedRenames {
+ public:
+  UnflushedRenames() = default;
+  ~UnflushedRenames() { flush(); }
+  UnflushedRenames(const UnflushedRenames&) = delete;
+  UnflushedRenames& operator=(const UnflushedRenames&) = delete;
+
+  // Files were renamed on the file system of `directory`, device `device`.
+  void add(dev_t device, const std::string& directory) { directories_.emplace(device, directory); }
+  // The file systems of `flushed` were flushed just now, which took the
+  // renames on them along; the others are flushed here.
+  void flushed_with(const std::map<dev_t, std::string>& flushed);
+  // One syncfs for each file system; best effort, as for a single set.
+  void flush() { flushed_with({}); }
+
+ private:
+  std::map<dev_t, std::string> directories_;  // a directory on each, by device
+};
+
 // Writes many sets, each by the rules of write_files_together, with one
 // flush to disk for the whole batch instead of one per file: every set's
 // temporary files are written and flushed together (one syncfs per file
 // system) before the first is renamed into place, and the renames are
-// flushed together afterwards. A set that fails leaves none of its files in
-// place and does not stop the others. Each set's lock is held from before
+// flushed together afterwards, or, with `renames`, left to its next flush
+// (the next batch's, or its own). A set that fails leaves none of its files
+// in place and does not stop the others. Each set's lock is held from before
 // its temporary files until after its removals, so hold a batch to a few
 // dozen sets.
 //
@@ -83,7 +113,8 @@ struct FileSetOutcome {
 // still waits for it. A set whose lock file already exists, or whose file
 // system cannot link it, locks alone, as does every set when the batch's
 // lock cannot be taken.
-std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets, const std::string& batch_file = {});
+std::vector<FileSetOutcome> write_file_sets(const std::vector<FileSet>& sets, const std::string& batch_file = {},
+                                            UnflushedRenames* renames = nullptr);
 
 // Creates `directory` and its missing parents ("" is the working directory).
 // Unless keep() is called, the directories it created are removed again when
@@ -97,6 +128,8 @@ class CreatedDirectories {
   CreatedDirectories& operator=(const CreatedDirectories&) = delete;
 
   void keep() { created_.clear(); }
+  // Whether the directory was made here (and so was empty), until keep().
+  bool made() const { return !created_.empty(); }
 
  private:
   void remove_created();

@@ -1,4 +1,5 @@
 #include "CallsetConverter/Parsers/SampleTableReader.h"
+#include "CallsetConverter/Parsers/SampleTableIndex.h"
 
 #include <gtest/gtest.h>
 
@@ -309,6 +310,24 @@ TEST(SampleTableReaderSample, ChoosesRowsOrRefusesTheTable) {
   EXPECT_EQ(error(one, "s2"), one + ": no row for sample 's2'; the table holds 1 sample(s): 's1'");
   EXPECT_EQ(error(two, "S1"), two + ": no row for sample 'S1'; the table holds 2 sample(s): 's1', 's2'");
   EXPECT_EQ(error(twice, "s1"), twice + ": sample 's1' has more than one row for NUDT15");
+}
+
+// A cohort's index gives each sample its own rows in file order, whatever
+// order the samples are asked for in (the row after the last one found is
+// tried first).
+TEST(SampleTableIndexRows, EachSampleGetsItsOwnRowsInAnyOrder) {
+  TempDir dir;
+  const std::string table = kHeader + "a\t1\nb\t2\na\t3\nc\t4\nb\t5\n";
+  const SampleTableIndex index(dir.write("CYP2D6.tsv", table), table);
+  const auto texts = [&](const std::string& sample) {
+    std::string joined;
+    for (const auto& row : index.rows_of(sample)) joined += row.text;
+    return joined;
+  };
+  const std::vector<std::pair<std::string, std::string>> asked = {
+      {"a", "a\t1\na\t3\n"}, {"b", "b\t2\nb\t5\n"}, {"c", "c\t4\n"}, {"b", "b\t2\nb\t5\n"},
+      {"d", ""},               {"a", "a\t1\na\t3\n"}, {"a", "a\t1\na\t3\n"}, {"c", "c\t4\n"}};
+  for (const auto& [sample, rows] : asked) EXPECT_EQ(texts(sample), rows) << sample;
 }
 
 }  // namespace
