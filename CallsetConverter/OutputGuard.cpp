@@ -131,7 +131,7 @@ namespace {
 // exists (`missing` when nothing is there), and its resolved form, resolved
 // only when asked.
 struct PathIdentity {
-  PathIdentity(std::string path_, const KnownFiles* known) : path(std::move(path_)) {
+  PathIdentity(const std::string& path_, const KnownFiles* known) : path(path_) {
     if (known != nullptr) {
       if (const auto found = known->find(path); found != known->end()) {
         file = found->second;
@@ -156,7 +156,7 @@ struct PathIdentity {
     return resolved_form;
   }
 
-  std::string path;
+  const std::string& path;  // the caller's, which outlives this
   std::optional<std::pair<dev_t, ino_t>> file;
   bool missing = false;
   bool resolved_done = false;

@@ -39,18 +39,17 @@ namespace {
 // removes sit in a fixed table whose slots are claimed atomically.
 enum SlotState : int { FREE, FILLING, READY };
 
-struct CleanupSlot {
-  std::atomic<int> state{FREE};
-  char path[PATH_MAX];
-};
-
 // Room for a batch of sets (write_file_sets): each holds a lock and two or
-// three temporary files at once.
-std::array<CleanupSlot, 256> cleanup_slots;
+// three temporary files at once. The states sit together, apart from the
+// paths, so that finding a free slot reads a few cache lines rather than a
+// page per slot.
+constexpr std::size_t kCleanupSlots = 256;
+std::array<std::atomic<int>, kCleanupSlots> slot_states{};
+std::array<std::array<char, PATH_MAX>, kCleanupSlots> slot_paths;
 
 void remove_watched_files_and_end(int signal_number) {
-  for (auto& slot : cleanup_slots) {
-    if (slot.state.load() == READY) ::unlink(slot.path);
+  for (std::size_t i = 0; i < kCleanupSlots; ++i) {
+    if (slot_states[i].load() == READY) ::unlink(slot_paths[i].data());
   }
   // End with the signal's usual status: default action, signal sent again
   // (it stays pending until this handler returns).
@@ -66,11 +65,12 @@ void remove_watched_files_and_end(int signal_number) {
 // leftover removal.
 int watch(const std::string& path) {
   if (path.size() >= PATH_MAX) return -1;
-  for (std::size_t i = 0; i < cleanup_slots.size(); ++i) {
+  for (std::size_t i = 0; i < kCleanupSlots; ++i) {
     int expected = FREE;
-    if (cleanup_slots[i].state.compare_exchange_strong(expected, FILLING)) {
-      std::memcpy(cleanup_slots[i].path, path.c_str(), path.size() + 1);
-      cleanup_slots[i].state.store(READY);
+    if (slot_states[i].load(std::memory_order_relaxed) == FREE &&
+        slot_states[i].compare_exchange_strong(expected, FILLING)) {
+      std::memcpy(slot_paths[i].data(), path.c_str(), path.size() + 1);
+      slot_states[i].store(READY);
       return static_cast<int>(i);
     }
   }
@@ -78,7 +78,7 @@ int watch(const std::string& path) {
 }
 
 void unwatch(int slot) {
-  if (slot >= 0) cleanup_slots[static_cast<std::size_t>(slot)].state.store(FREE);
+  if (slot >= 0) slot_states[static_cast<std::size_t>(slot)].store(FREE);
 }
 
 // While any set is being written: SIGINT and SIGTERM remove the watched

@@ -325,8 +325,8 @@ TEST(SampleTableIndexRows, EachSampleGetsItsOwnRowsInAnyOrder) {
     return joined;
   };
   const std::vector<std::pair<std::string, std::string>> asked = {
-      {"a", "a\t1\na\t3\n"}, {"b", "b\t2\nb\t5\n"}, {"c", "c\t4\n"}, {"b", "b\t2\nb\t5\n"},
-      {"d", ""},               {"a", "a\t1\na\t3\n"}, {"a", "a\t1\na\t3\n"}, {"c", "c\t4\n"}};
+      {"a", "a\t1\na\t3\n"}, {"b", "b\t2\nb\t5\n"}, {"c", "c\t4\n"}, {"b", "b\t2\nb\t5\n"}, {"d", ""},
+      {"a", "a\t1\na\t3\n"}, {"a", "a\t1\na\t3\n"}, {"c", "c\t4\n"}};
   for (const auto& [sample, rows] : asked) EXPECT_EQ(texts(sample), rows) << sample;
 }
 
