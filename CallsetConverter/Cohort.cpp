@@ -29,7 +29,7 @@ namespace {
 constexpr const char* PYPGX_SAMPLE_COLUMN = "pypgx_sample";
 // Samples whose files are flushed to disk together: each holds its lock and
 // temporary files until the batch is renamed into place.
-constexpr std::size_t kBatchSamples = 48;
+constexpr std::size_t kBatchSamples = 128;
 constexpr std::size_t kProgressEvery = 1000;
 
 // Ids become folder names: no separators, no leading ".".
@@ -341,11 +341,12 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
         one_directory = sample.inputs.size() == 1 && S_ISDIR(info.st_mode);
       }
       converter.input_dir = one_directory ? inputs.front() : ".";
-      converter.input_files = one_directory ? std::vector<std::string>{} : inputs;
+      // A list goes to the sample's run as it is; only a directory is resolved.
+      converter.input_files.clear();
       converter.output_dir = join_path(cohort_dir, sample.id);
       converter.sample = sample.pypgx_sample;
       converter.forget_earlier_runs();
-      const std::vector<std::string> files = one_directory ? converter._resolve_input_files() : inputs;
+      const std::vector<std::string> files = one_directory ? converter._resolve_input_files() : std::move(inputs);
       // The files of a folder that several samples name are read once too,
       // when the first of them reaches it.
       if (one_directory && sheet.uses[sample.inputs.front()] > 1) {

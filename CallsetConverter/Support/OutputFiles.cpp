@@ -39,11 +39,11 @@ namespace {
 // removes sit in a fixed table whose slots are claimed atomically.
 enum SlotState : int { FREE, FILLING, READY };
 
-// Room for a batch of sets (write_file_sets): each holds a lock and two or
-// three temporary files at once. The states sit together, apart from the
-// paths, so that finding a free slot reads a few cache lines rather than a
-// page per slot.
-constexpr std::size_t kCleanupSlots = 256;
+// Room for a batch of sets (write_file_sets; a cohort writes 128 at a time):
+// each holds a lock and two or three temporary files at once, and the batch
+// its own lock. The states sit together, apart from the paths, so that
+// finding a free slot reads a few cache lines rather than a page per slot.
+constexpr std::size_t kCleanupSlots = 640;
 std::array<std::atomic<int>, kCleanupSlots> slot_states{};
 std::array<std::array<char, PATH_MAX>, kCleanupSlots> slot_paths;
 

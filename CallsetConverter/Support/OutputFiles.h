@@ -103,8 +103,8 @@ class UnflushedRenames {
 // flushed together afterwards, or, with `renames`, left to its next flush
 // (the next batch's, or its own). A set that fails leaves none of its files
 // in place and does not stop the others. Each set's lock is held from before
-// its temporary files until after its removals, so hold a batch to a few
-// dozen sets.
+// its temporary files until after its removals, so hold a batch to a hundred
+// sets or so.
 //
 // With `batch_file`, the batch first takes the lock of that file (as a
 // writer of it would) and holds it throughout: each set's "<name>.lock" is
