@@ -285,7 +285,7 @@ std::vector<ReportRecord> CallsetConverter::parse_files(const std::vector<std::s
       log_info("%s: %d gene call(s) from %s", base_name(path), file_calls.size(), reader->reader_source_name());
       _warn_unused_phenotype_source(path, reader->reader_source_name(), file_calls);
       for (auto& call : file_calls) call.input_file = path;
-      if (fhir) input_sha256.push_back(sha256_hex(reader->_bytes()));
+      if (fhir) input_sha256.push_back(reader->_content_sha256());
       calls.insert(calls.end(), std::make_move_iterator(file_calls.begin()), std::make_move_iterator(file_calls.end()));
       _collect_versions(*reader);
     } catch (const std::bad_alloc&) {

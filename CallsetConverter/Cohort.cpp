@@ -247,7 +247,7 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
 
   // Every file named by more than one sample is read once, up front, and
   // looked at once: each sample's run takes its identity from here.
-  SharedInputs shared(converter.max_input_size);
+  SharedInputs shared(converter.max_input_size, converter.fhir);
   KnownFiles known;
   const auto share = [&](const std::string& path) {
     struct stat info {};
@@ -259,7 +259,7 @@ std::vector<CohortSampleStatus> run_cohort(const JsonDict& request) {
   }
   converter.shared_inputs = &shared;
   converter.known_files = &known;
-  log_debug("Holding %d bytes of shared inputs", shared.memory_bytes());
+  log_debug("Holding %d bytes of shared inputs", shared.kept_size());
 
   std::vector<CohortSampleStatus> statuses(sheet.samples.size());
   std::size_t failed = 0;

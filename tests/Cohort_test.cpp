@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "CallsetConverter/Support/Digest.h"
 #include "TestSupport.h"
 
 namespace callset_converter::testing {
@@ -146,6 +147,25 @@ TEST(Cohort, EverySampleEqualsItsOwnRun) {
   std::string quoted = pypgx_table(kSamples);
   quoted.replace(quoted.find("\nP3\t") + 1, 2, "\"P3\"");
   dir.write("tables/CYP3A5.tsv", quoted);
+  // Cyrius's results for the whole cohort, read once and found by sample:
+  // P11 has two rows and P12 a value Cyrius does not write, which fail
+  // those samples only.
+  std::string cyrius_tsv = "Sample\tGenotype\tFilter\n";
+  std::string cyrius_json = "{";
+  const char* const calls[] = {"*1/*2\tPASS", "*4/*10;*4/*36\tMore_than_one_possible_genotype", "None\tNone"};
+  for (int n = 0; n < kSamples; ++n) {
+    const std::string name = "P" + std::to_string(n);
+    cyrius_tsv += name + "\t" + calls[n % 3] + "\n" + (n == 11 ? name + "\t*1/*1\tPASS\n" : "");
+    cyrius_json += (n == 0 ? "\"" : ", \"") + name + "\": {\"Genotype\": " +
+                   (n == 12      ? "12"
+                    : n % 2 == 0 ? "\"*1/*4\""
+                                 : "null") +
+                   ", \"Filter\": \"PASS\"}";
+  }
+  dir.write("cyrius/cohort.tsv", cyrius_tsv);
+  dir.write("cyrius/cohort.json", cyrius_json + "}");
+  const std::string shared_inputs =
+      "tables/CYP2D6.tsv\ttables/CYP2C19.tsv\ttables/CYP3A5.tsv\tcyrius/cohort.tsv\tcyrius/cohort.json";
   std::string sheet = "sample\tpypgx_sample\n";
   for (int n = 0; n < kSamples; ++n) {
     const std::string id = "S" + std::to_string(n);
@@ -155,25 +175,27 @@ TEST(Cohort, EverySampleEqualsItsOwnRun) {
       sheet += id + "\tP" + std::to_string(n) + "\tfolders/shared\n";
       continue;
     }
-    sheet += id + "\t" + row + "\ttables/CYP2D6.tsv\ttables/CYP2C19.tsv\ttables/CYP3A5.tsv\tuploads/" + id + ".csv\n";
+    sheet += id + "\t" + row + "\t" + shared_inputs + "\tuploads/" + id + ".csv\n";
   }
   // A folder that two samples name: its files are read once for both.
   dir.write("folders/shared/upload.csv", upload("*2/*2"));
   dir.write("folders/shared/CYP2D6.tsv", pypgx_table(kSamples));
   dir.write("sheet.tsv", sheet);
-  const Outcome cohort = run_in(dir.path().string(), {"--cohort", "sheet.tsv", "--output-dir", "out", "--gzip"});
+  const Outcome cohort =
+      run_in(dir.path().string(), {"--cohort", "sheet.tsv", "--output-dir", "out", "--gzip", "--fhir"});
   ASSERT_EQ(cohort.status, 1) << cohort.err;
   const std::string statuses = read_file(dir.file("out/cohort-status.tsv"));
 
   for (int n = 0; n < kSamples; ++n) {
     SCOPED_TRACE(n);
     const std::string id = "S" + std::to_string(n);
-    std::vector<std::string> one{"--output-dir", "one/" + id, "--gzip"};
+    std::vector<std::string> one{"--output-dir", "one/" + id, "--gzip", "--fhir"};
     if (n == 9 || n == 10) {
       one.insert(one.end(), {"--input-dir", "folders/shared", "--sample", "P" + std::to_string(n)});
     } else {
       one.insert(one.end(), {"--sample", n == 7 ? "absent" : "P" + std::to_string(n), "--", "tables/CYP2D6.tsv",
-                             "tables/CYP2C19.tsv", "tables/CYP3A5.tsv", "uploads/" + id + ".csv"});
+                             "tables/CYP2C19.tsv", "tables/CYP3A5.tsv", "cyrius/cohort.tsv", "cyrius/cohort.json",
+                             "uploads/" + id + ".csv"});
     }
     const Outcome alone = run_in(dir.path().string(), one);
     if (alone.status != 0) {
@@ -186,6 +208,15 @@ TEST(Cohort, EverySampleEqualsItsOwnRun) {
     EXPECT_NE(statuses.find(id + "\tok\t\n"), std::string::npos);
     for (const char* name : {"helvara_pgx.json.gz", "helvara_pgx.provenance.json"}) {
       EXPECT_EQ(read_file(dir.file("out/" + id + "/" + name)), read_file(dir.file("one/" + id + "/" + name))) << name;
+    }
+    // The Bundle (its time stamps aside, hence only its size) names each
+    // input by its digest, taken once for a shared one.
+    const std::string bundle = read_file(dir.file("out/" + id + "/helvara_pgx.fhir.json"));
+    EXPECT_EQ(bundle.size(), read_file(dir.file("one/" + id + "/helvara_pgx.fhir.json")).size());
+    if (n < 9) {
+      for (const char* input : {"tables/CYP2D6.tsv", "cyrius/cohort.json"}) {
+        EXPECT_NE(bundle.find("urn:sha256:" + sha256_hex(read_file(dir.file(input)))), std::string::npos) << input;
+      }
     }
   }
 }

@@ -101,8 +101,34 @@ CallerStatement cyrius_statement(const std::optional<std::string>& genotype_cell
 
 // --- the table ---------------------------------------------------------------
 
+CyriusTable::CyriusTable(const std::string& file_path, std::string_view text) {
+  std::vector<TextRow> rows = read_delimited_rows(text, kTabSeparated);
+  if (rows.empty() || !CyriusTsvReader::is_header(rows.front())) {
+    throw InvalidArgumentError(
+        file_path + ": not a Cyrius table - expected a header row starting " +
+        join({CyriusTsvReader::LEADING_COLUMNS.begin(), CyriusTsvReader::LEADING_COLUMNS.end()}, ", "));
+  }
+  for (std::size_t i = 0; i < rows.front().size(); ++i) columns_.emplace(trim(rows.front()[i]), i);
+  // BCyrius may append further tables after a blank line: only the first
+  // is Cyrius's result.
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    TextRow& row = rows[i];
+    if (row.empty() || (row.size() == 1 && trim(row.front()).empty())) break;
+    rows_.push_back(std::move(row));
+  }
+  if (rows_.empty()) throw InvalidArgumentError(file_path + ": no result rows");
+  std::vector<std::string_view> samples;
+  samples.reserve(rows_.size());
+  for (const TextRow& row : rows_) samples.emplace_back(row.front());
+  by_sample_.emplace(std::move(samples), file_path);
+}
+
 CyriusTsvReader::CyriusTsvReader(const std::optional<std::string>& file_path_, std::optional<std::string> sample_id)
     : ICallReader(file_path_), sample(std::move(sample_id)) {}
+
+CyriusTsvReader::CyriusTsvReader(const std::optional<std::string>& file_path_, std::optional<std::string> sample_id,
+                                 std::shared_ptr<const CyriusTable> table)
+    : ICallReader(file_path_, ContentHeld{}), sample(std::move(sample_id)), table_(std::move(table)) {}
 
 bool CyriusTsvReader::is_header(const std::vector<std::string>& header) {
   if (header.size() < LEADING_COLUMNS.size()) return false;
@@ -112,56 +138,54 @@ bool CyriusTsvReader::is_header(const std::vector<std::string>& header) {
 
 std::string CyriusTsvReader::reader_source_name() const { return source_name; }
 
-std::vector<CallerStatement> CyriusTsvReader::parse() const {
-  const std::vector<TextRow> rows = read_delimited_rows(_text(/*skip_bom=*/true), kTabSeparated);
-  if (rows.empty() || !is_header(rows.front())) {
-    throw InvalidArgumentError(file_path + ": not a Cyrius table - expected a header row starting " +
-                               join({LEADING_COLUMNS.begin(), LEADING_COLUMNS.end()}, ", "));
-  }
-  std::map<std::string, std::size_t, std::less<>> columns;
-  for (std::size_t i = 0; i < rows.front().size(); ++i) columns.emplace(trim(rows.front()[i]), i);
-  const auto cell = [&](const TextRow& row, const auto& names) -> std::optional<std::string> {
-    for (const char* name : names) {
-      const auto found = columns.find(name);
-      if (found != columns.end()) {
-        return found->second < row.size() ? std::optional(row[found->second]) : std::nullopt;
-      }
-    }
-    return std::nullopt;
+ICallReader::SampleReaderMaker CyriusTsvReader::_prepare_for_samples() {
+  auto table = std::make_shared<const CyriusTable>(file_path, _text(/*skip_bom=*/true));
+  _take_bytes();  // the table holds what the samples read
+  return [path = file_path, limit = max_input_size, table](const std::optional<std::string>& chosen) {
+    auto reader = std::make_unique<CyriusTsvReader>(path, chosen, table);
+    reader->max_input_size = limit;
+    return std::unique_ptr<ICallReader>(std::move(reader));
   };
+}
 
-  // BCyrius may append further tables after a blank line: only the first
-  // is Cyrius's result.
-  std::vector<const TextRow*> results;
-  std::vector<std::string_view> samples;
-  for (std::size_t i = 1; i < rows.size(); ++i) {
-    const TextRow& row = rows[i];
-    if (row.empty() || (row.size() == 1 && trim(row.front()).empty())) break;
-    results.push_back(&row);
-    samples.emplace_back(row.front());
+std::vector<CallerStatement> CyriusTsvReader::parse() const {
+  std::optional<CyriusTable> own;
+  const CyriusTable& table = table_ ? *table_ : own.emplace(file_path, _text(/*skip_bom=*/true));
+  const std::vector<SampleRows::Row> rows = _rows_of_chosen_sample(table.by_sample(), sample);
+  const TextRow& found = table.row(rows.front());
+  if (rows.size() > 1) {
+    throw InvalidArgumentError(file_path + ": sample " + quoted_literal(found.front()) + " has more than one row for " +
+                               GENE);
   }
-  if (results.empty()) throw InvalidArgumentError(file_path + ": no result rows");
-  const std::string chosen = _choose_sample(samples, sample);
-  const TextRow* found = nullptr;
-  for (const TextRow* row : results) {
-    if (row->front() != chosen) continue;
-    if (found != nullptr) {
-      throw InvalidArgumentError(file_path + ": sample " + quoted_literal(chosen) + " has more than one row for " +
-                                 GENE);
-    }
-    found = row;
-  }
-  if (found == nullptr) throw InvalidArgumentError(file_path + ": no row for sample " + quoted_literal(chosen));
   const std::array<const char*, 1> genotype_column = {LEADING_COLUMNS[1]};
   const std::array<const char*, 1> filter_column = {LEADING_COLUMNS[2]};
-  return {cyrius_statement(cell(*found, genotype_column), cell(*found, filter_column), cell(*found, ACTIVITY_COLUMNS),
-                           cell(*found, PHENOTYPE_COLUMNS))};
+  return {cyrius_statement(table.cell(found, genotype_column), table.cell(found, filter_column),
+                           table.cell(found, ACTIVITY_COLUMNS), table.cell(found, PHENOTYPE_COLUMNS))};
 }
 
 // --- the JSON result ---------------------------------------------------------
 
+CyriusResults::CyriusResults(const std::string& file_path, JsonDict root) : root_(std::move(root)) {
+  if (!root_.is_object() || root_.empty()) {
+    throw InvalidArgumentError(file_path + ": not a Cyrius result - expected a JSON object keyed by sample id");
+  }
+  std::vector<std::string_view> samples;
+  samples.reserve(root_.size());
+  for (const auto& member : root_.items()) samples.emplace_back(member.key());
+  by_sample_.emplace(std::move(samples), file_path);
+}
+
+const JsonDict& CyriusResults::result(SampleRows::Row number) const {
+  // The object keeps its members in document order, one after another.
+  return (root_.get_ref<const JsonDict::object_t&>().begin() + number)->second;
+}
+
 CyriusJsonReader::CyriusJsonReader(const std::optional<std::string>& file_path_, std::optional<std::string> sample_id)
     : ICallReader(file_path_), sample(std::move(sample_id)) {}
+
+CyriusJsonReader::CyriusJsonReader(const std::optional<std::string>& file_path_, std::optional<std::string> sample_id,
+                                   std::shared_ptr<const CyriusResults> results)
+    : ICallReader(file_path_, ContentHeld{}), sample(std::move(sample_id)), results_(std::move(results)) {}
 
 bool CyriusJsonReader::is_sample_result(const JsonDict& value) {
   return value.is_object() && find_member(value, "Genotype") != nullptr && find_member(value, "Filter") != nullptr;
@@ -169,15 +193,22 @@ bool CyriusJsonReader::is_sample_result(const JsonDict& value) {
 
 std::string CyriusJsonReader::reader_source_name() const { return source_name; }
 
+ICallReader::SampleReaderMaker CyriusJsonReader::_prepare_for_samples() {
+  auto results = std::make_shared<const CyriusResults>(file_path, _load_json());
+  _take_bytes();  // the document holds what the samples read
+  return [path = file_path, limit = max_input_size, results](const std::optional<std::string>& chosen) {
+    auto reader = std::make_unique<CyriusJsonReader>(path, chosen, results);
+    reader->max_input_size = limit;
+    return std::unique_ptr<ICallReader>(std::move(reader));
+  };
+}
+
 std::vector<CallerStatement> CyriusJsonReader::parse() const {
-  const JsonDict root = _load_json();
-  if (!root.is_object() || root.empty()) {
-    throw InvalidArgumentError(file_path + ": not a Cyrius result - expected a JSON object keyed by sample id");
-  }
-  std::vector<std::string_view> samples;
-  for (const auto& member : root.items()) samples.emplace_back(member.key());
-  const std::string chosen = _choose_sample(samples, sample);
-  const JsonDict& result = root.at(chosen);
+  std::optional<CyriusResults> own;
+  const CyriusResults& results = results_ ? *results_ : own.emplace(file_path, _load_json());
+  const SampleRows::Row row = _rows_of_chosen_sample(results.by_sample(), sample).front();
+  const std::string chosen(results.by_sample().names()[row]);
+  const JsonDict& result = results.result(row);
   const auto fail = [&](const std::string& what, const JsonDict& found, const char* expected) {
     throw MalformedStructureError(file_path + ": " + what + " of sample " + quoted_literal(chosen) + " is " +
                                   kind_name(found) + ", expected " + expected);

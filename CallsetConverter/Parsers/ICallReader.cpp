@@ -4,6 +4,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "CallsetConverter/Support/Digest.h"
 #include "CallsetConverter/Support/Errors.h"
 #include "CallsetConverter/Support/Files.h"
 #include "CallsetConverter/Support/Json.h"
@@ -38,9 +39,21 @@ ICallReader::~ICallReader() = default;
 
 std::string ICallReader::reader_source_name() const { return source_name; }
 
+ICallReader::SampleReaderMaker ICallReader::_prepare_for_samples() { return {}; }
+
+std::string ICallReader::_content_sha256() const { return content_sha256_ ? *content_sha256_ : sha256_hex(_bytes()); }
+
 const std::string& ICallReader::_bytes() const {
   if (!bytes_) bytes_ = read_file_bytes(file_path, max_input_size);
   return *bytes_;
+}
+
+std::string ICallReader::_take_bytes() {
+  _bytes();
+  std::string bytes = std::move(*bytes_);
+  bytes_.reset();
+  checked_utf8_ = false;
+  return bytes;
 }
 
 void ICallReader::_adopt_bytes(std::string bytes) {
@@ -102,21 +115,26 @@ std::string ICallReader::_samples_held(const std::vector<std::string_view>& samp
 
 std::string ICallReader::_choose_sample(const std::vector<std::string_view>& samples,
                                         const std::optional<std::string>& chosen) const {
+  const SampleRows rows(samples, file_path);
+  const std::vector<SampleRows::Row> chosen_rows = _rows_of_chosen_sample(rows, chosen);
+  return chosen_rows.empty() ? std::string() : std::string(samples[chosen_rows.front()]);
+}
+
+std::vector<SampleRows::Row> ICallReader::_rows_of_chosen_sample(const SampleRows& rows,
+                                                                 const std::optional<std::string>& chosen) const {
   if (chosen) {
-    if (std::find(samples.begin(), samples.end(), *chosen) == samples.end()) {
+    std::vector<SampleRows::Row> found = rows.rows_of(*chosen);
+    if (found.empty()) {
       throw InvalidArgumentError(file_path + ": no row for sample " + quoted_literal(*chosen) + "; the table holds " +
-                                 _samples_held(samples));
+                                 _samples_held(rows.names()));
     }
-    return *chosen;
+    return found;
   }
-  if (samples.empty()) return {};
-  for (const auto sample : samples) {
-    if (sample != samples.front()) {
-      throw InvalidArgumentError(file_path + ": the table holds " + _samples_held(samples) +
-                                 "; choose one with --sample");
-    }
+  if (rows.sample_count() > 1) {
+    throw InvalidArgumentError(file_path + ": the table holds " + _samples_held(rows.names()) +
+                               "; choose one with --sample");
   }
-  return std::string(samples.front());
+  return rows.names().empty() ? std::vector<SampleRows::Row>{} : rows.rows_of(rows.names().front());
 }
 
 void ICallReader::_log_skip(const std::string& gene, const std::string& reason) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,6 +10,7 @@
 
 #include "CallsetConverter/Models/CallerStatement.h"
 #include "CallsetConverter/Models/JsonDict.h"
+#include "CallsetConverter/Parsers/SampleRows.h"
 #include "CallsetConverter/Support/Files.h"
 #include "CallsetConverter/Support/JsonLoading.h"
 
@@ -57,6 +60,22 @@ class ICallReader {
   // object; an empty object for a format that carries none.
   virtual JsonDict read_versions() const;
 
+  // Makes the reader of one sample (--sample) of a file that many samples
+  // of one run read, on what was prepared once from the whole file.
+  using SampleReaderMaker = std::function<std::unique_ptr<ICallReader>(const std::optional<std::string>& sample)>;
+  // For a file that many samples of one run read: prepares once what each
+  // sample's reader needs (a multi-sample format's rows indexed by sample),
+  // taking this reader's bytes, and returns the maker of those readers;
+  // nothing when the format has nothing to prepare (each sample's reader
+  // then reads the bytes whole). Raises what parse raises for a file that
+  // cannot be prepared.
+  virtual SampleReaderMaker _prepare_for_samples();
+
+  // The SHA-256 (hex) of the file's bytes: the digest handed over by
+  // _adopt_content_sha256 (a file read once for a run), else taken here.
+  std::string _content_sha256() const;
+  void _adopt_content_sha256(std::string digest) { content_sha256_ = std::move(digest); }
+
   // The file's bytes. The file is opened and read once, on first use (or
   // handed over by _adopt_bytes); parse, read_versions and every later call
   // share these bytes, so a named pipe that can be read only once works like
@@ -65,6 +84,9 @@ class ICallReader {
   // Gives the reader the bytes of file_path, already read by whoever chose
   // it, so the file is not opened a second time.
   void _adopt_bytes(std::string bytes);
+  // Hands the bytes (read now if they were not) over to the caller; a later
+  // use reads the file again.
+  std::string _take_bytes();
   // The bytes as UTF-8 text (TextDecodeError naming file_path otherwise),
   // without a leading byte-order mark when `skip_bom` is set.
   std::string_view _text(bool skip_bom) const;
@@ -104,9 +126,14 @@ class ICallReader {
   // chosen and the rows name more than one sample.
   std::string _choose_sample(const std::vector<std::string_view>& samples,
                              const std::optional<std::string>& chosen) const;
+  // The same over a table's index of rows by sample: the chosen sample's
+  // rows in file order (none when the table has no rows).
+  std::vector<SampleRows::Row> _rows_of_chosen_sample(const SampleRows& rows,
+                                                      const std::optional<std::string>& chosen) const;
 
  private:
   mutable std::optional<std::string> bytes_;
+  std::optional<std::string> content_sha256_;
   mutable bool checked_utf8_ = false;
   mutable const JsonSelection* document_selection_ = nullptr;
   mutable std::optional<JsonDict> document_;

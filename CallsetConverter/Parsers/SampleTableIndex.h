@@ -1,16 +1,14 @@
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "CallsetConverter/Parsers/SampleRows.h"
 #include "CallsetConverter/Parsers/SampleTableReader.h"
 
 namespace callset_converter {
@@ -45,24 +43,11 @@ class SampleTableIndex {
   // Found when first asked for (an error message): most runs never ask.
   const std::string& samples_held() const;
 
-  // The bytes the index holds: the table and the index itself.
-  std::size_t memory_bytes() const;
-
  private:
   std::unique_ptr<SampleTableReader> source_;  // owns the bytes and decodes them
   TextRow header_;
   std::vector<SampleTableReader::IndexedRow> rows_;  // in file order
-  // A sample's rows: its first by name (a hash lookup touches one row, where
-  // a search of sorted rows would touch a dozen scattered ones), then each
-  // the next in file order.
-  static constexpr std::uint32_t kNoRow = std::numeric_limits<std::uint32_t>::max();
-  std::unordered_map<std::string_view, std::uint32_t> first_of_sample_;
-  std::vector<std::uint32_t> next_of_sample_;
-  std::vector<bool> starts_its_sample_;
-  // The row after the last one found: a cohort's samples mostly come in the
-  // table's own order, and this row, next to the last, is tried before the
-  // lookup, whose memory is scattered.
-  mutable std::atomic<std::uint32_t> next_guess_{0};
+  std::optional<SampleRows> by_sample_;              // views of rows_' first cells
   mutable std::optional<std::string> samples_held_;
   std::optional<std::string> file_gene_;
 };

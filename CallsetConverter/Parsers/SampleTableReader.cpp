@@ -111,6 +111,15 @@ SampleTableReader::SampleTableReader(const std::optional<std::string>& file_path
                                      std::shared_ptr<const SampleTableIndex> index)
     : ICallReader(file_path_, ContentHeld{}), sample(std::move(sample_id)), index_(std::move(index)) {}
 
+ICallReader::SampleReaderMaker SampleTableReader::_prepare_for_samples() {
+  auto index = std::make_shared<const SampleTableIndex>(file_path, _take_bytes());
+  return [path = file_path, limit = max_input_size, index](const std::optional<std::string>& chosen) {
+    auto reader = std::make_unique<SampleTableReader>(path, chosen, index);
+    reader->max_input_size = limit;
+    return std::unique_ptr<ICallReader>(std::move(reader));
+  };
+}
+
 std::string SampleTableReader::_samples_held(const std::vector<IndexedRow>& rows) const {
   return index_ ? index_->samples_held() : samples_held(rows);
 }

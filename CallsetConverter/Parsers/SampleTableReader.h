@@ -73,6 +73,8 @@ class SampleTableReader : public ICallReader {
   // (a one-row table whose first cell is empty is read as it is).
   std::vector<CallerStatement> parse() const override;
   std::string reader_source_name() const override;
+  // Indexes the table by sample once (see SampleTableIndex).
+  SampleReaderMaker _prepare_for_samples() override;
 
   // The data rows of `body`, a table's text after its header row, in order;
   // empty lines are left out. Only the first cell of each row is read, so a

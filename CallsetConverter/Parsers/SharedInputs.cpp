@@ -4,10 +4,9 @@
 #include <utility>
 
 #include "CallsetConverter/Parsers/FormatDispatcher.h"
-#include "CallsetConverter/Parsers/SampleTableIndex.h"
+#include "CallsetConverter/Support/Digest.h"
 #include "CallsetConverter/Support/Files.h"
 #include "CallsetConverter/Support/Log.h"
-#include "CallsetConverter/Support/Text.h"
 
 namespace callset_converter {
 
@@ -16,12 +15,14 @@ bool SharedInputs::keep(const std::string& path) {
   try {
     std::string bytes = read_file_bytes(path, max_input_size_);
     Kept kept;
-    if (ends_with(to_lower(base_name(path)), ".tsv") && !FormatDispatcher::_is_pharmcat_tsv(bytes) &&
-        FormatDispatcher::_is_pypgx_tsv(path, bytes)) {
-      kept.table = std::make_shared<const SampleTableIndex>(path, std::move(bytes));
-    } else {
-      kept.bytes = std::move(bytes);
-    }
+    kept.size = bytes.size();
+    if (digests_) kept.sha256 = sha256_hex(bytes);
+    // Chosen as for any sample (the format does not depend on which), and
+    // prepared once for all of them where the format allows.
+    const std::unique_ptr<ICallReader> reader =
+        FormatDispatcher::get_parser(path, std::nullopt, max_input_size_, bytes);
+    kept.reader_for = reader->_prepare_for_samples();
+    if (!kept.reader_for) kept.bytes = std::move(bytes);
     kept_.emplace(path, std::move(kept));
     return true;
   } catch (const std::exception& error) {
@@ -34,15 +35,17 @@ std::unique_ptr<ICallReader> SharedInputs::get_parser(const std::string& path,
                                                       const std::optional<std::string>& sample) const {
   const auto found = kept_.find(path);
   if (found == kept_.end()) return FormatDispatcher::get_parser(path, sample, max_input_size_);
-  if (!found->second.table) return FormatDispatcher::get_parser(path, sample, max_input_size_, found->second.bytes);
-  auto reader = std::make_unique<SampleTableReader>(path, sample, found->second.table);
-  reader->max_input_size = max_input_size_;
+  const Kept& kept = found->second;
+  std::unique_ptr<ICallReader> reader = kept.reader_for
+                                            ? kept.reader_for(sample)
+                                            : FormatDispatcher::get_parser(path, sample, max_input_size_, kept.bytes);
+  if (digests_) reader->_adopt_content_sha256(kept.sha256);
   return reader;
 }
 
-std::size_t SharedInputs::memory_bytes() const {
+std::size_t SharedInputs::kept_size() const {
   std::size_t total = 0;
-  for (const auto& [path, kept] : kept_) total += kept.table ? kept.table->memory_bytes() : kept.bytes.capacity();
+  for (const auto& [path, kept] : kept_) total += kept.size;
   return total;
 }
 
