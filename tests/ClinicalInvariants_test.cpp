@@ -22,6 +22,7 @@
 
 #include "CallsetConverter/CallsetConverter.h"
 #include "CallsetConverter/Mappings.h"
+#include "CallsetConverter/Parsers/SharedInputs.h"
 #include "CallsetConverter/Support/Errors.h"
 #include "TestSupport.h"
 
@@ -491,6 +492,8 @@ enum class Mode {
   WithoutSample,
   // The tables cut to the chosen sample's rows, read without --sample.
   CutToSample,
+  // With --sample, every file read once for a cohort's samples and shared.
+  SharedByACohort,
 };
 
 // Converts `run` in a fresh directory.
@@ -512,10 +515,15 @@ Outcome convert(const GeneratedRun& run, Mode mode = Mode::AsGenerated) {
     }
   }
   JsonDict request = {{"input_files", inputs}};
-  if (mode == Mode::AsGenerated && run.sample) request["sample"] = *run.sample;
+  if ((mode == Mode::AsGenerated || mode == Mode::SharedByACohort) && run.sample) request["sample"] = *run.sample;
   LogCapture log;
   try {
     CallsetConverter converter(request);
+    SharedInputs shared(converter.max_input_size, /*digests=*/false);
+    if (mode == Mode::SharedByACohort) {
+      for (const auto& path : inputs) shared.keep(path);
+      converter.shared_inputs = &shared;
+    }
     outcome.records = converter.parse_files(inputs);
   } catch (const InvalidArgumentError& error) {
     outcome.error = error.what();
@@ -639,6 +647,21 @@ std::vector<std::string> comparison_faults(const GeneratedRun& run, const Outcom
     for (const auto& record : outcome.records) chosen.push_back({record.to_result(), record.to_provenance()});
     for (const auto& record : cut.records) own.push_back({record.to_result(), record.to_provenance()});
     if (chosen != own) faults.push_back("--sample gives " + chosen.dump() + "; its own rows give " + own.dump());
+    const Outcome shared = convert(run, Mode::SharedByACohort);
+    JsonDict from_shared = JsonDict::array();
+    for (const auto& record : shared.records) from_shared.push_back({record.to_result(), record.to_provenance()});
+    // Errors name the files, which each conversion writes to a folder of its own.
+    const auto error_of = [](const Outcome& o) {
+      std::string error = o.error.value_or("");
+      for (const auto& [path, f] : o.file_of) {
+        for (std::size_t at; (at = error.find(path)) != std::string::npos;) error.replace(at, path.size(), "file");
+      }
+      return error;
+    };
+    if (from_shared != chosen || error_of(shared) != error_of(outcome)) {
+      faults.push_back("files shared by a cohort give " + from_shared.dump() + error_of(shared) + "; read alone " +
+                       chosen.dump() + error_of(outcome));
+    }
 
     const bool cohort = std::any_of(run.files.begin(), run.files.end(), [](const InputFile& file) {
       return std::any_of(file.calls.begin(), file.calls.end(),
