@@ -141,11 +141,7 @@ std::string CyriusTsvReader::reader_source_name() const { return source_name; }
 ICallReader::SampleReaderMaker CyriusTsvReader::_prepare_for_samples() {
   auto table = std::make_shared<const CyriusTable>(file_path, _text(/*skip_bom=*/true));
   _take_bytes();  // the table holds what the samples read
-  return [path = file_path, limit = max_input_size, table](const std::optional<std::string>& chosen) {
-    auto reader = std::make_unique<CyriusTsvReader>(path, chosen, table);
-    reader->max_input_size = limit;
-    return std::unique_ptr<ICallReader>(std::move(reader));
-  };
+  return _maker_on<CyriusTsvReader>(std::move(table));
 }
 
 std::vector<CallerStatement> CyriusTsvReader::parse() const {
@@ -196,11 +192,7 @@ std::string CyriusJsonReader::reader_source_name() const { return source_name; }
 ICallReader::SampleReaderMaker CyriusJsonReader::_prepare_for_samples() {
   auto results = std::make_shared<const CyriusResults>(file_path, _load_json());
   _take_bytes();  // the document holds what the samples read
-  return [path = file_path, limit = max_input_size, results](const std::optional<std::string>& chosen) {
-    auto reader = std::make_unique<CyriusJsonReader>(path, chosen, results);
-    reader->max_input_size = limit;
-    return std::unique_ptr<ICallReader>(std::move(reader));
-  };
+  return _maker_on<CyriusJsonReader>(std::move(results));
 }
 
 std::vector<CallerStatement> CyriusJsonReader::parse() const {

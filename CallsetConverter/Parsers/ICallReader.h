@@ -70,6 +70,16 @@ class ICallReader {
   // then reads the bytes whole). Raises what parse raises for a file that
   // cannot be prepared.
   virtual SampleReaderMaker _prepare_for_samples();
+  // The maker of readers `Reader(file_path, sample, prepared)` with this
+  // reader's size limit, for _prepare_for_samples.
+  template <typename Reader, typename Prepared>
+  SampleReaderMaker _maker_on(std::shared_ptr<const Prepared> prepared) const {
+    return [path = file_path, limit = max_input_size, prepared](const std::optional<std::string>& sample) {
+      auto reader = std::make_unique<Reader>(path, sample, prepared);
+      reader->max_input_size = limit;
+      return std::unique_ptr<ICallReader>(std::move(reader));
+    };
+  }
 
   // The SHA-256 (hex) of the file's bytes: the digest handed over by
   // _adopt_content_sha256 (a file read once for a run), else taken here.

@@ -112,12 +112,7 @@ SampleTableReader::SampleTableReader(const std::optional<std::string>& file_path
     : ICallReader(file_path_, ContentHeld{}), sample(std::move(sample_id)), index_(std::move(index)) {}
 
 ICallReader::SampleReaderMaker SampleTableReader::_prepare_for_samples() {
-  auto index = std::make_shared<const SampleTableIndex>(file_path, _take_bytes());
-  return [path = file_path, limit = max_input_size, index](const std::optional<std::string>& chosen) {
-    auto reader = std::make_unique<SampleTableReader>(path, chosen, index);
-    reader->max_input_size = limit;
-    return std::unique_ptr<ICallReader>(std::move(reader));
-  };
+  return _maker_on<SampleTableReader>(std::make_shared<const SampleTableIndex>(file_path, _take_bytes()));
 }
 
 std::string SampleTableReader::_samples_held(const std::vector<IndexedRow>& rows) const {
